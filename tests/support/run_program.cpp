@@ -1,0 +1,75 @@
+#include "tests/support/run_program.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kevra_test {
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+ProgramResult run_program(const std::vector<std::string>& argv) {
+  if (argv.empty()) {
+    throw std::runtime_error("run_program: empty argument list");
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  std::string out_name = dir + "/kevra-test-out.XXXXXX";
+  std::string err_name = dir + "/kevra-test-err.XXXXXX";
+  const int out_fd = mkstemp(out_name.data());
+  const int err_fd = mkstemp(err_name.data());
+  if (out_fd < 0 || err_fd < 0) {
+    throw std::runtime_error("run_program: cannot create capture files");
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error("run_program: fork failed");
+  }
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  close(out_fd);
+  close(err_fd);
+  ProgramResult result;
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = slurp(out_name);
+  result.err = slurp(err_name);
+  unlink(out_name.c_str());
+  unlink(err_name.c_str());
+  return result;
+}
+
+std::string build_path(const std::string& name) { return std::string(KEVRA_BUILD_DIR) + "/" + name; }
+
+std::string source_path(const std::string& relative) {
+  return std::string(KEVRA_SOURCE_DIR) + "/" + relative;
+}
+
+}  // namespace kevra_test
