@@ -1,0 +1,52 @@
+#include "common/hx_log_destination.h"
+
+#include <ctime>
+#include <iostream>
+
+std::ostream& hx_unicout() { return std::cout; }
+
+std::ostream& hx_unicerr() { return std::cerr; }
+
+namespace HxDestination {
+
+namespace {
+
+// "[2024-05-01 10:00:00] " for the current local time.
+std::string time_prefix() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[64] = {0};
+    if (std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %X", &local) == 0) {
+        stamp[0] = '\0';
+    }
+    return std::string("[") + stamp + "] ";
+}
+
+}  // namespace
+
+HxLogger::~HxLogger() = default;
+
+int HxLogger::write_log(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (time_prefix_) {
+        return write_log_impl(time_prefix() + text);
+    }
+    return write_log_impl(text);
+}
+
+int StdoutLogger::write_log_impl(const std::string& text) {
+    hx_unicout() << text;
+    return 0;
+}
+
+int StderrLogger::write_log_impl(const std::string& text) {
+    hx_unicerr() << text;
+    return 0;
+}
+
+std::unique_ptr<HxLogger> Stdout() { return std::make_unique<StdoutLogger>(); }
+
+std::unique_ptr<HxLogger> Stderr() { return std::make_unique<StderrLogger>(); }
+
+}  // namespace HxDestination

@@ -1,0 +1,179 @@
+#include "common/hx_log_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+#include <fcntl.h>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/regex.hpp>
+
+namespace fs = boost::filesystem;
+
+namespace HxDestination {
+
+namespace {
+
+// What follows "<file name>." in a rotated copy's name; the optional ".<n>"
+// tells apart copies rotated within the same second.
+const boost::regex& rotation_stamp() {
+    static const boost::regex stamp(R"([0-9]+-[0-9]+-[0-9]+H[0-9]+-[0-9]+-[0-9]+(\.[0-9]+)?)",
+                                    boost::regex::perl);
+    return stamp;
+}
+
+std::string rotated_name(const std::string& path, std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    return path + "." + std::to_string(local.tm_year + 1900) + "-" +
+           std::to_string(local.tm_mon + 1) + "-" + std::to_string(local.tm_mday) + "H" +
+           std::to_string(local.tm_hour) + "-" + std::to_string(local.tm_min) + "-" +
+           std::to_string(local.tm_sec);
+}
+
+// Renames `from` to `to` unless `to` exists. Returns 0, EEXIST when taken, or
+// another errno value.
+int rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS) {
+        return error;
+    }
+    // The file system cannot refuse to replace: check first (the process is
+    // single-threaded; another process rotating the same file in the same
+    // second is the only remaining race).
+    boost::system::error_code ec;
+    if (fs::symlink_status(to, ec).type() != fs::file_not_found && !ec) {
+        return EEXIST;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+void FileLogger::set_max_size(unsigned long megabytes) {
+    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 1_MB;
+    max_size_ = megabytes > limit ? std::numeric_limits<std::uint64_t>::max()
+                                  : static_cast<std::uint64_t>(megabytes) * 1_MB;
+}
+
+void FileLogger::set_max_rotate(unsigned long count) { max_rotate_ = count; }
+
+bool FileLogger::is_file_max_size_reached() const {
+    boost::system::error_code ec;
+    std::uint64_t size = fs::file_size(path_, ec);
+    if (ec) {
+        size = std::numeric_limits<std::uint64_t>::max();
+    }
+    return max_size_ < size;
+}
+
+int FileLogger::log_rotate() { return log_rotate_at(std::time(nullptr)); }
+
+int FileLogger::log_rotate_at(std::time_t when) {
+    const std::string base = rotated_name(path_, when);
+    int result = rename_no_replace(path_, base);
+    for (unsigned n = 1; result == EEXIST && n < 1000; ++n) {
+        result = rename_no_replace(path_, base + "." + std::to_string(n));
+    }
+    if (result != 0) {
+        return result;
+    }
+    try {
+        const fs::path live(path_);
+        const auto rotated = get_files_by_mask(live.parent_path(), live.filename().string());
+        if (rotated.size() > max_rotate_) {
+            std::uint64_t kept = 0;
+            for (auto it = rotated.rbegin(); it != rotated.rend(); ++it) {
+                if (kept < max_rotate_) {
+                    ++kept;
+                    continue;
+                }
+                boost::system::error_code ec;
+                fs::remove(it->second, ec);
+            }
+        }
+    } catch (...) {
+        // The file was rotated; failing to trim old copies only keeps more.
+    }
+    return 0;
+}
+
+std::multimap<std::int64_t, fs::path> FileLogger::get_files_by_mask(const fs::path& directory,
+                                                                    const std::string& file_name) {
+    std::multimap<std::int64_t, fs::path> found;
+    boost::system::error_code ec;
+    if (directory.empty() || !fs::is_directory(directory, ec)) {
+        return found;
+    }
+    const std::string prefix = file_name + ".";
+    std::vector<fs::path> matches;
+    fs::directory_iterator it(directory, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        if (!boost::regex_match(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                                name.end(), rotation_stamp())) {
+            continue;
+        }
+        boost::system::error_code status_ec;
+        if (fs::status(it->path(), status_ec).type() == fs::regular_file && !status_ec) {
+            matches.push_back(it->path());
+        }
+    }
+    // Names in order, so that copies of the same second keep their rotation
+    // order among equal times.
+    std::sort(matches.begin(), matches.end());
+    for (const auto& path : matches) {
+        boost::system::error_code time_ec;
+        const std::time_t written = fs::last_write_time(path, time_ec);
+        if (!time_ec) {
+            found.emplace(static_cast<std::int64_t>(written), path);
+        }
+    }
+    return found;
+}
+
+int FileLogger::change_file_access_mod() { return 0; }
+
+int FileLogger::write_log_impl(const std::string& text) {
+    boost::system::error_code ec;
+    bool is_new = !fs::exists(path_, ec);
+    int rotate_error = 0;
+    if (!is_new && is_file_max_size_reached()) {
+        rotate_error = log_rotate();
+        // When the file cannot be moved, keep appending to it rather than
+        // losing this record and every later one.
+        is_new = rotate_error == 0;
+    }
+    std::ofstream out(path_, std::ios::out | std::ios::app | std::ios::binary);
+    if (!out.is_open()) {
+        return 1;
+    }
+    out << text;
+    out.close();
+    if (out.fail()) {
+        return 1;
+    }
+    if (is_new) {
+        const int hook = change_file_access_mod();
+        if (hook != 0) {
+            return hook;
+        }
+    }
+    return rotate_error;
+}
+
+std::unique_ptr<HxLogger> File(const std::string& path) {
+    return std::make_unique<FileLogger>(path);
+}
+
+}  // namespace HxDestination
