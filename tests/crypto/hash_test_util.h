@@ -1,0 +1,79 @@
+#pragma once
+// Helpers shared by the hash tests: hex text of digests, seeded random data
+// and OpenSSL as the reference digest.
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/hxcrypto/crypto_hash.h"
+
+namespace hash_test {
+
+inline std::string hex(const unsigned char* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
+inline std::string hex(const std::vector<unsigned char>& v) { return hex(v.data(), v.size()); }
+
+inline std::vector<unsigned char> unhex(const std::string& s) {
+    std::vector<unsigned char> v;
+    for (size_t i = 0; i + 1 < s.size(); i += 2)
+        v.push_back(static_cast<unsigned char>(std::stoul(s.substr(i, 2), nullptr, 16)));
+    return v;
+}
+
+inline std::vector<unsigned char> random_bytes(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::vector<unsigned char> v(n);
+    for (auto& b : v)
+        b = static_cast<unsigned char>(gen());
+    return v;
+}
+
+inline std::vector<unsigned char> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Digest of data by h through init/update/final.
+inline std::vector<unsigned char> digest(hxcrypto::crypto_hash& h, const unsigned char* data, size_t n) {
+    std::vector<unsigned char> out(h.hashsize() / 8);
+    h.init();
+    h.update(data, n);
+    h.final(out.data());
+    return out;
+}
+inline std::vector<unsigned char> digest(hxcrypto::crypto_hash& h, const std::vector<unsigned char>& v) {
+    return digest(h, v.data(), v.size());
+}
+inline std::vector<unsigned char> digest(hxcrypto::crypto_hash& h, const std::string& s) {
+    return digest(h, reinterpret_cast<const unsigned char*>(s.data()), s.size());
+}
+
+inline std::vector<unsigned char> openssl_digest(const EVP_MD* md, const std::vector<unsigned char>& v) {
+    std::vector<unsigned char> out(EVP_MD_get_size(md));
+    unsigned int len = 0;
+    EVP_Digest(v.data(), v.size(), out.data(), &len, md, nullptr);
+    out.resize(len);
+    return out;
+}
+
+inline std::vector<unsigned char> openssl_hmac(const EVP_MD* md, const std::vector<unsigned char>& key,
+                                               const std::vector<unsigned char>& v) {
+    std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
+    unsigned int len = 0;
+    static const unsigned char empty = 0;
+    HMAC(md, key.empty() ? &empty : key.data(), static_cast<int>(key.size()), v.data(), v.size(), out.data(),
+         &len);
+    out.resize(len);
+    return out;
+}
+
+}  // namespace hash_test
