@@ -1,0 +1,15 @@
+#include "crypto/hxcrypto/block_cipher.h"
+
+namespace hxcrypto {
+
+void block_cipher::encrypt_blocks(const unsigned char* in, unsigned char* out, size_t n) {
+    const size_t step = blocksize() / 8;
+    for (size_t i = 0; i < n; ++i, in += step, out += step) encrypt_block(in, out);
+}
+
+void block_cipher::decrypt_blocks(const unsigned char* in, unsigned char* out, size_t n) {
+    const size_t step = blocksize() / 8;
+    for (size_t i = 0; i < n; ++i, in += step, out += step) decrypt_block(in, out);
+}
+
+}  // namespace hxcrypto
