@@ -1,0 +1,389 @@
+// The dispatch of one module run: each operation's hooks, checks and messages
+// in their fixed order, and the exit status they give.
+#include <boost/filesystem.hpp>
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "common/hx_logger.h"
+#include "common/hx_version.h"
+#include "common/quoting.h"
+#include "modules/hx_module_universal.h"
+
+namespace {
+
+const char* const kRunSignature = "unsigned int HxModuleUniversal::run()";
+const char* const kIncompleteData =
+    "The work of the module is completed without a guarantee of completeness and consistency of the data";
+
+std::string quoted(const std::string& text)
+{
+    return kelvomar::as_quoted(text, '"', '\\');
+}
+
+// The per-operation steps. Each returns the exit status of its operation.
+class Dispatch {
+public:
+    explicit Dispatch(HxModuleUniversal& module, const HxModuleOptions& options, bool& last,
+                      bool& without_deployment_restore, bool& data_incomplete,
+                      kelvomar::module::resource_file_lock& lock)
+        : module_(module),
+          options_(options),
+          last_(last),
+          without_deployment_restore_(without_deployment_restore),
+          data_incomplete_(data_incomplete),
+          lock_(lock)
+    {
+    }
+
+    unsigned int operation();
+
+private:
+    // 0 when the lock is taken (or not needed), otherwise the exit status.
+    unsigned int take_lock(const std::string& key);
+    // 0 when the configuration is loaded, otherwise 2.
+    unsigned int load_config();
+    unsigned int backup();
+    unsigned int restore();
+    unsigned int apply_replica();
+    unsigned int delete_from_storage();
+    unsigned int verify_in_storage();
+    unsigned int backup_type_query() const;
+    unsigned int finished();
+
+    HxModuleUniversal& module_;
+    const HxModuleOptions& options_;
+    bool& last_;
+    bool& without_deployment_restore_;
+    bool& data_incomplete_;
+    kelvomar::module::resource_file_lock& lock_;
+    // Lives until run returns, by any path: releases the lock taken here.
+    kelvomar::module::resource_file_scoped_lock guard_;
+};
+
+unsigned int Dispatch::take_lock(const std::string& key)
+{
+    if (!options_.one_operation_per_resource) {
+        return 0;
+    }
+    if (!module_.reassign_resource_locker(key)) {
+        return 2;
+    }
+    if (!lock_.try_lock()) {
+        HxLogStream(HxLogLvl::Error) << "resource " << quoted(lock_.resource_name()) << " is busy by another process!"
+                                     << std::endl;
+        return 2;
+    }
+    guard_ = kelvomar::module::resource_file_scoped_lock(lock_, boost::interprocess::accept_ownership);
+    HxLogStream(HxLogLvl::Debug) << "resource" << quoted(lock_.resource_name()) << " locked." << std::endl;
+    return 0;
+}
+
+unsigned int Dispatch::load_config()
+{
+    if (!module_.load_module_config()) {
+        HxLogStream(HxLogLvl::Error) << "Unable to load configuration from config file." << std::endl;
+        return 2;
+    }
+    return 0;
+}
+
+unsigned int Dispatch::finished()
+{
+    if (data_incomplete_) {
+        HxLogStream(HxLogLvl::Warning) << kIncompleteData << std::endl;
+        return 100;
+    }
+    return 0;
+}
+
+unsigned int Dispatch::backup_type_query() const
+{
+    switch (options_.backup_type) {
+    case 1:
+        return 0;
+    case 2:
+        if (options_.incremental_supported) {
+            return 0;
+        }
+        HxLogStream(HxLogLvl::Error) << ": incremental backup is not supported by module " << options_.module_name
+                                     << std::endl;
+        return 3;
+    case 3:
+        if (options_.differential_supported) {
+            return 0;
+        }
+        HxLogStream(HxLogLvl::Error) << ": differential backup is not supported by module " << options_.module_name
+                                     << std::endl;
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+// Operations 9, 10 and 12.
+unsigned int Dispatch::backup()
+{
+    const int operation = options_.operation;
+    const bool replica = operation == op_create_replica;
+    if (const unsigned int status = take_lock(options_.resource)) {
+        return status;
+    }
+    if (const unsigned int status = load_config()) {
+        return status;
+    }
+    if (options_.tmp_operation_directory.empty()) {
+        HxLogStream(HxLogLvl::Error) << "Backup module: you must define tmp_operation_directory directory."
+                                     << std::endl;
+        return 4;
+    }
+    if (options_.archive_name.empty()) {
+        HxLogStream(HxLogLvl::Error) << "Backup module: you must define archive name." << std::endl;
+        return 5;
+    }
+    boost::filesystem::create_directories(module_.snapshot_directory_path());
+    boost::filesystem::create_directories(module_.leveldb_directory_path());
+
+    if (options_.local_restrictions) {
+        if (operation == op_backup_list) {
+            if (!options_.resource_list.check_local_restrictions(module_.read_local_restrictions())) {
+                return 11;
+            }
+        } else if (!module_.check_local_restrictions()) {
+            if (replica) {
+                HxLogStream(HxLogLvl::Error) << "Backup module: " << "Unable to backup this resource "
+                                             << quoted(options_.resource) << " due to the local restriction."
+                                             << std::endl;
+            } else {
+                HxLogStream(HxLogLvl::Error) << "Backup module:" << " Unable to backup this resource "
+                                             << quoted(options_.resource) << "." << " Local restriction."
+                                             << std::endl;
+            }
+            return 11;
+        }
+    }
+    if (!module_.resource_exists()) {
+        HxLogStream(HxLogLvl::Error) << "Backup module:" << " Unable to backup this resource "
+                                     << quoted(options_.resource) << "." << " Resource doesn't exist." << std::endl;
+        return 2;
+    }
+    if (!options_.reference_snapshot.empty() && module_.unpack_snapshot_file(options_.reference_snapshot) != 0) {
+        HxLogStream(HxLogLvl::Error) << "Backup module:" << " Unable to unpack reference snapshot file: "
+                                     << quoted(options_.reference_snapshot) << "." << std::endl;
+        return 2;
+    }
+    if (!module_.prepare_resource_before_backup(replica)) {
+        return 6;
+    }
+    const bool engine_result = module_.make_backup();
+    if (!module_.release_resource_after_backup()) {
+        return 6;
+    }
+    if (!engine_result) {
+        return 6;
+    }
+    if (!module_.close_backup(replica)) {
+        return 6;
+    }
+    return finished();
+}
+
+// Operation 11.
+unsigned int Dispatch::restore()
+{
+    if (const unsigned int status = take_lock(options_.record_id)) {
+        return status;
+    }
+    if (const unsigned int status = load_config()) {
+        return status;
+    }
+    if (module_.define_restore_directory() != 0) {
+        return 7;
+    }
+    if (!options_.meta_file.empty() && module_.unpack_snapshot_file(options_.meta_file) != 0) {
+        HxLogStream(HxLogLvl::Error) << "Unable to unpack snapshot file: " << quoted(options_.meta_file) << "."
+                                     << std::endl;
+        return 2;
+    }
+    // A failed step cleans up as for the last archive of a chain.
+    const auto fail = [this]() {
+        last_ = true;
+        module_.close_restore();
+        return 7u;
+    };
+    if (!module_.before_restore()) {
+        return fail();
+    }
+    const bool engine_result = module_.make_restore(false);
+    const bool after = module_.after_restore();
+    if (!after || !engine_result) {
+        return fail();
+    }
+    if (last_) {
+        if (!module_.after_restore_last_file()) {
+            module_.close_restore();
+            return 7;
+        }
+        if (!without_deployment_restore_ && !module_.deployment(false)) {
+            module_.close_restore();
+            return 7;
+        }
+    }
+    if (without_deployment_restore_) {
+        module_.remove_reference_snapshot_directory();
+    } else {
+        module_.close_restore();
+    }
+    return finished();
+}
+
+// Operation 13: from the unpacking on, every return removes the reference
+// snapshot directory first.
+unsigned int Dispatch::apply_replica()
+{
+    if (const unsigned int status = take_lock(options_.record_id)) {
+        return status;
+    }
+    if (const unsigned int status = load_config()) {
+        return status;
+    }
+    const auto done = [this](unsigned int status) {
+        module_.remove_reference_snapshot_directory();
+        return status;
+    };
+    if (module_.unpack_snapshot_file(options_.meta_file) != 0) {
+        HxLogStream(HxLogLvl::Error) << "Unable to unpack snapshot file: " << quoted(options_.meta_file) << "."
+                                     << std::endl;
+        return done(2);
+    }
+    if (!module_.before_restore()) {
+        return done(7);
+    }
+    const bool engine_result = module_.apply_replica();
+    const bool after = module_.after_restore();
+    if (!after || !engine_result) {
+        return done(7);
+    }
+    if (!module_.after_restore_last_file()) {
+        return done(7);
+    }
+    if (!module_.deployment(true)) {
+        return done(7);
+    }
+    return done(finished());
+}
+
+// Operation 19.
+unsigned int Dispatch::delete_from_storage()
+{
+    if (const unsigned int status = load_config()) {
+        return status;
+    }
+    if (options_.delete_from_client_defined_storage.empty()) {
+        HxLogStream(HxLogLvl::Error) << "Empty json content" << std::endl;
+        return 14;
+    }
+    HxModuleUniversal::DeletionList list;
+    if (!module_.parse_json_of_client_defined_storage(options_.delete_from_client_defined_storage, list)) {
+        HxLogStream(HxLogLvl::Error) << kRunSignature << ": can't parse json" << std::endl;
+        return 12;
+    }
+    if (!options_.meta_file.empty() && module_.unpack_snapshot_file(options_.meta_file) != 0) {
+        HxLogStream(HxLogLvl::Error) << "Unable to unpack snapshot file: " << quoted(options_.meta_file) << "."
+                                     << std::endl;
+        return 2;
+    }
+    return module_.delete_from_client_defined_storage(list) ? 0 : 12;
+}
+
+// Operation 20.
+unsigned int Dispatch::verify_in_storage()
+{
+    if (const unsigned int status = load_config()) {
+        return status;
+    }
+    if (!options_.meta_file.empty() && module_.unpack_snapshot_file(options_.meta_file) != 0) {
+        HxLogStream(HxLogLvl::Error) << "Unable to unpack snapshot file: " << quoted(options_.meta_file) << "."
+                                     << std::endl;
+        return 2;
+    }
+    return module_.verify_in_client_defined_storage() ? 0 : 12;
+}
+
+unsigned int Dispatch::operation()
+{
+    switch (options_.operation) {
+    case op_check_client:
+        if (const unsigned int status = load_config()) return status;
+        return static_cast<unsigned int>(module_.check_client(true));
+    case op_update_config:
+        return module_.upgrade_config() ? 0 : 1;
+    case op_list_all_resources:
+        if (const unsigned int status = load_config()) return status;
+        return static_cast<unsigned int>(module_.list_all_resources());
+    case op_list_all_resources_with_headers:
+        if (const unsigned int status = load_config()) return status;
+        return static_cast<unsigned int>(module_.list_all_resources_with_header_labels());
+    case op_list_headers:
+        if (const unsigned int status = load_config()) return status;
+        return static_cast<unsigned int>(module_.list_header_labels());
+    case op_backup_type_supported:
+        return backup_type_query();
+    case op_dedup_supported:
+        return options_.dedup_supported ? 0 : 15;
+    case op_archiving_supported:
+        return options_.archiving_supported ? 0 : 16;
+    case op_backup:
+    case op_backup_list:
+    case op_create_replica:
+        return backup();
+    case op_restore:
+        return restore();
+    case op_apply_replica:
+        return apply_replica();
+    case op_version:
+        std::cout << kelvomar::version_current << std::endl;
+        return 0;
+    case op_show_backup_options:
+        module_.autonomous_options();
+        return 0;
+    case op_autonomous_supported:
+        return options_.autonomous_supported ? 0 : 14;
+    case op_show_module_properties:
+        module_.module_properties();
+        return 0;
+    case op_restore_parameters:
+        module_.list_restore_parameters();
+        return 0;
+    case op_delete_from_client_defined_storage:
+        return delete_from_storage();
+    case op_verify_in_client_defined_storage:
+        return verify_in_storage();
+    default:
+        return 1;
+    }
+}
+
+}  // namespace
+
+unsigned int HxModuleUniversal::run()
+{
+    try {
+        if (options_.need_esign) {
+            return need_esign_for_operation(static_cast<HxModuleOperations>(options_.operation)) ? 0 : 14;
+        }
+        const int operation = options_.operation;
+        if (operation >= op_backup && operation <= op_apply_replica) {
+            std::cout << "MODULE PID:" << ::getpid() << std::endl;
+        }
+        Dispatch dispatch(*this, options_, last_, without_deployment_restore_, data_incomplete_, resource_lock_);
+        return dispatch.operation();
+    } catch (const boost::filesystem::filesystem_error& e) {
+        HxLogStream(HxLogLvl::Error) << kRunSignature << ": filesystem error: " << e.what() << std::endl;
+        return 13;
+    } catch (const std::exception& e) {
+        HxLogStream(HxLogLvl::Error) << kRunSignature << ": Database error: " << e.what() << std::endl;
+        return 13;
+    }
+}

@@ -1,0 +1,114 @@
+#ifndef KEVRA_MODULES_MODULE_RESOURCE_LOCK_H
+#define KEVRA_MODULES_MODULE_RESOURCE_LOCK_H
+
+// Inter-process locks of one (module, resource) pair: an advisory,
+// non-blocking lock on a small file below /opt/kelvomar/var/kelvomar-modules.
+
+#include <boost/filesystem/path.hpp>
+#include <boost/interprocess/sync/file_lock.hpp>
+#include <boost/interprocess/sync/lock_options.hpp>
+#include <boost/interprocess/sync/scoped_lock.hpp>
+
+#include <string>
+
+namespace kelvomar {
+namespace module {
+
+// Owns the lock file of one (module, resource) pair.
+class resource_lock_file_handler {
+public:
+    // Empty names, empty path, no file.
+    resource_lock_file_handler();
+    // Stores the names, computes the path and creates the file; throws
+    // std::runtime_error when the file cannot be created.
+    resource_lock_file_handler(std::string module_name, std::string resource_name);
+
+    const std::string& module_name() const { return module_name_; }
+    const std::string& resource_name() const { return resource_name_; }
+    const boost::filesystem::path& resource_lock_file_path() const { return lock_file_path_; }
+
+    // "Kelvomar_MOD_mutex_" + the first 8 characters of the keyed hash of module + resource.
+    static std::string make_lock_file_name(const std::string& module, const std::string& resource);
+    // The lock file directory.
+    static boost::filesystem::path make_lock_files_dir_path();
+    // The directory joined with `name`.
+    static boost::filesystem::path make_lock_file_path(const std::string& name);
+
+    // Makes sure the lock file exists; throws std::runtime_error when it cannot.
+    void create() const;
+    // Deletes the file; true when the path is empty or a file was deleted,
+    // false with an Error record otherwise.
+    bool remove() const;
+
+    void swap(resource_lock_file_handler& other) noexcept;
+
+protected:
+    std::string module_name_;
+    std::string resource_name_;
+    boost::filesystem::path lock_file_path_;
+};
+
+// The lock itself: the handler's file with an operating-system file lock on it.
+// Movable, not copyable.
+class resource_file_lock : public resource_lock_file_handler {
+public:
+    // An empty handler and a file lock bound to no file.
+    resource_file_lock();
+    // Creates the lock file and opens the file lock on it; throws a standard
+    // exception when either fails.
+    resource_file_lock(std::string module_name, std::string resource_name);
+    resource_file_lock(resource_file_lock&& other) noexcept;
+    resource_file_lock& operator=(resource_file_lock&& other) noexcept;
+    resource_file_lock(const resource_file_lock&) = delete;
+    resource_file_lock& operator=(const resource_file_lock&) = delete;
+    // Removes the lock file when this process can lock it, then closes it.
+    ~resource_file_lock();
+
+    void swap(resource_file_lock& other) noexcept;
+
+    // Takes the exclusive lock without waiting; true when taken, false when
+    // another process holds it or no file is bound.
+    bool try_lock();
+    // Releases the lock.
+    void unlock();
+
+    boost::interprocess::file_lock& file_lock() { return file_lock_; }
+
+private:
+    boost::interprocess::file_lock file_lock_;
+};
+
+// A guard that releases a resource_file_lock when it owns it. Movable, not copyable.
+class resource_file_scoped_lock {
+public:
+    // Owns nothing.
+    resource_file_scoped_lock();
+    // Locks, waiting until the lock is free.
+    explicit resource_file_scoped_lock(resource_file_lock& lock);
+    // Binds without locking.
+    resource_file_scoped_lock(resource_file_lock& lock, boost::interprocess::defer_lock_type);
+    // Takes over a lock that this process already holds.
+    resource_file_scoped_lock(resource_file_lock& lock, boost::interprocess::accept_ownership_type);
+    // Tries once without waiting.
+    resource_file_scoped_lock(resource_file_lock& lock, boost::interprocess::try_to_lock_type);
+    resource_file_scoped_lock(resource_file_scoped_lock&& other) noexcept;
+    resource_file_scoped_lock& operator=(resource_file_scoped_lock&& other) noexcept;
+    resource_file_scoped_lock(const resource_file_scoped_lock&) = delete;
+    resource_file_scoped_lock& operator=(const resource_file_scoped_lock&) = delete;
+    // Unlocks when it owns the lock.
+    ~resource_file_scoped_lock();
+
+    void swap(resource_file_scoped_lock& other) noexcept;
+
+    // True when the guard holds the lock.
+    bool owns() const { return guard_.owns(); }
+
+private:
+    boost::interprocess::scoped_lock<boost::interprocess::file_lock> guard_;
+    resource_file_lock* lock_ = nullptr;
+};
+
+}  // namespace module
+}  // namespace kelvomar
+
+#endif

@@ -1,0 +1,39 @@
+#ifndef KEVRA_MODULES_RESOURCE_LIST_H
+#define KEVRA_MODULES_RESOURCE_LIST_H
+
+#include <string>
+#include <vector>
+
+// The resources named by a JSON resource list file (option backup_list), in the
+// order of the file.
+class ResourceList {
+public:
+    ResourceList() = default;
+    ResourceList(const ResourceList&) = default;
+    ResourceList& operator=(const ResourceList&) = default;
+    ~ResourceList() = default;
+
+    // Empties the list.
+    void clear();
+
+    // True when the list holds no resource.
+    bool is_empty() const;
+
+    // Replaces the list with the "path" members of the objects directly inside
+    // the file's root value. True when the file was read (a file without any
+    // path only warns); false with an Error record when the file is missing,
+    // unreadable or not JSON.
+    bool parse_json_file(const std::string& path);
+
+    // False, with an Error record naming the restriction, when a resource of the
+    // list equals one of `restrictions`; true otherwise.
+    bool check_local_restrictions(const std::vector<std::string>& restrictions) const;
+
+    // The resources in file order.
+    const std::vector<std::string>& resources() const { return resources_; }
+
+private:
+    std::vector<std::string> resources_;
+};
+
+#endif
