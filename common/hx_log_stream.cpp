@@ -137,6 +137,11 @@ int HxLogStream::set_global_log_level(unsigned long level) {
     return 0;
 }
 
+void HxLogStream::clear_loggers() {
+    default_loggers().clear();
+    level_loggers().clear();
+}
+
 void HxLogStream::set_tag(const std::string& value) { tag() = value; }
 
 void HxLogStream::set_logging_enabled(bool enabled) { m_logging_enabled = enabled; }

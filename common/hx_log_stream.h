@@ -79,6 +79,10 @@ public:
         level_loggers()[static_cast<HxLogLvl::MaskLevel>(level)] = std::move(list);
     }
 
+    // Drops every shared and per-mask destination (records then fall back to
+    // standard output).
+    static void clear_loggers();
+
     // Reads the logging configuration file and applies its level and log-file
     // limits. Returns true when applied; false (nothing applied, one warning
     // line on standard error) when the file is missing, unreadable or incomplete.
