@@ -1,7 +1,7 @@
-#include <iostream>
+// kevra_template: the Kevra template backup module program.
+#include "template_module/entry_point.h"
 
-// The entry point is not built yet: refuse every run.
-int main() {
-  std::cerr << "kevra_template: not built yet" << std::endl;
-  return 14;
+int main(int argc, char** argv)
+{
+    return kevra_template::run_program(argc, argv);
 }

@@ -1,0 +1,96 @@
+#ifndef KEVRA_TEMPLATE_MODULE_HX_MODULE_KEVRA_TEMPLATE_H
+#define KEVRA_TEMPLATE_MODULE_HX_MODULE_KEVRA_TEMPLATE_H
+
+// The template backup module: backs up and restores Kevra VM templates with
+// the disk images they use.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "modules/hx_module_universal.h"
+
+namespace hx_opennebula_common {
+struct oneimage;
+}
+
+// The template module's own parameters, read from the module-parameter string.
+struct opennebula_template_conf {
+    bool backup_only_config = false;     // "backup_only_config"
+    bool set_images_persistent = false;  // "set_images_persistent"
+    bool restore_only_config = false;    // "restore_only_config"
+    std::uint32_t dd_block_size = 5;     // "dd_block_size", megabytes, 1 to 100
+    std::string new_name;                // "new_name"; at a backup also the backed-up template's name
+};
+
+class HxModuleKevraTemplate : public HxModuleUniversal {
+public:
+    // The platform versions the module knows, compared whole with the host's version text.
+    static const std::array<std::string, 15> kSupportedVersions;
+
+    explicit HxModuleKevraTemplate(HxModuleOptions options);
+    ~HxModuleKevraTemplate() override;
+
+    // Stages the template, its clone and its images for the engine; false when that failed.
+    bool prepare_resource_before_backup(const bool& replica) override;
+    // Removes the staging directory, the list file and the clone; false when that failed.
+    bool release_resource_after_backup() override;
+    // True: the module has no configuration file.
+    bool load_module_config() override;
+    // Adds nothing to the usage text.
+    void usage_custom() override;
+    // Host check: 0 when the module can work here, 2 otherwise.
+    int check_client(const bool& verbose) override;
+    // The product version + ".2fad7c4".
+    std::string get_full_module_version() override;
+    // Header labels of the template listing: 0, or 2 on failure.
+    int list_header_labels() override;
+    // The template listing: 0, or 2 on failure.
+    int list_all_resources() override;
+    // The template listing after its header: 0, or 2 on failure.
+    int list_all_resources_with_header_labels() override;
+    // Whether the template to back up exists.
+    bool resource_exists() override;
+    // Restore preconditions; false when the restore cannot go on.
+    bool before_restore() override;
+    // After every engine restore run; false when the restore cannot go on.
+    bool after_restore() override;
+    // After the last archive of a restore; false when the restore cannot go on.
+    bool after_restore_last_file() override;
+    // Re-creates the images and the template; false when that failed.
+    bool deployment(const bool& replica) override;
+    // Prints the backup parameters (operation 15).
+    void autonomous_options() override;
+    // Deletes the backed-up template with its images.
+    void make_archiving() override;
+    // Prints the restore parameters (operation 18).
+    void list_restore_parameters() override;
+    // Fills the template parameters from the special parameters. Throws a
+    // standard exception when "dd_block_size" is not a decimal integer in the
+    // signed 32-bit range.
+    void load_custom_module_parameters() override;
+
+    // Steps of a backup, a restore and a listing; 0 on success, another code otherwise.
+    int clone_template();
+    int clean_after_backup();
+    int get_backup_images(bool must_exist, std::vector<hx_opennebula_common::oneimage>& images);
+    int set_image_attributes(std::string& line, hx_opennebula_common::oneimage& image, bool must_exist);
+    int get_free_image_name(std::string& name);
+    int create_one_image(const std::string& path, hx_opennebula_common::oneimage& image);
+    int list_all_templates(const bool& with_header_labels);
+    // Writes a replica's image data over the template's images; false when that failed.
+    bool replace_template_images(const std::string& template_name);
+
+    const opennebula_template_conf& template_conf() const { return template_conf_; }
+
+protected:
+    bool client_checked_ = false;
+    std::string platform_version_;
+    std::array<std::string, 15> supported_versions_ = kSupportedVersions;
+    opennebula_template_conf template_conf_;
+    std::string clone_name_;
+    std::string restore_template_name_;
+};
+
+#endif
