@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -338,8 +339,8 @@ protected:
     void TearDown() override
     {
         ::setenv("PATH", old_path_.c_str(), 1);
-        std::string ignored;
-        hx_utils_common::execute_command("rm -rf " + kelvomar::shell_quote(dir_), ignored);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
 
     // Makes `ps ... --ppid=<pid>` print `listing`; other calls reach the real ps.

@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -30,8 +31,8 @@ protected:
     }
     void TearDown() override
     {
-        std::string ignored;
-        hx_utils_common::execute_command("rm -rf '" + dir_ + "'", ignored);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
 
     // A file of `size` bytes; `written` bytes of data at its start, the rest a hole.
