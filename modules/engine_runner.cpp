@@ -1,5 +1,7 @@
 #include "modules/engine_runner.h"
 
+#include "modules/hx_module_universal.h"
+
 #include "common/hx_logger.h"
 #include "common/shell_quote.h"
 
@@ -191,3 +193,28 @@ const std::vector<std::string>& engine_flag_names()
 
 }  // namespace module
 }  // namespace kelvomar
+
+// ---- The members of the module that run the engine -----------------------
+
+bool HxModuleUniversal::run_hxfd_command(const std::string& command, std::string& output, pid_t& hxfd_pid,
+                                         std::string& result)
+{
+    return kelvomar::module::run_engine_command(command, output, hxfd_pid, result, data_incomplete_);
+}
+
+std::string HxModuleUniversal::compress_mode_str(unsigned int mode)
+{
+    return kelvomar::module::engine_compress_word(mode);
+}
+
+std::string HxModuleUniversal::get_task_secret()
+{
+    if (options_.task_id.empty())
+        HxLogStream(HxLogLvl::Error) << "Task ID is empty" << std::endl;
+    return "/opt/kelvomar/var/tasks//task_secret_" + options_.task_id;
+}
+
+void HxModuleUniversal::add_hxfd_options_to_command(std::string& command) const
+{
+    command += kelvomar::module::engine_flags_argument(hxfd_flag_names_, hxfd_flags_);
+}

@@ -21,18 +21,6 @@ void not_available(const char* signature)
 
 // ---- Virtual operations with a base body ------------------------------------
 
-std::string HxModuleUniversal::archive_sign_filename()
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-int HxModuleUniversal::define_restore_directory()
-{
-    KEVRA_NOT_AVAILABLE();
-    return 1;
-}
-
 void HxModuleUniversal::handle_shutdown_signal()
 {
     KEVRA_NOT_AVAILABLE();
@@ -145,56 +133,6 @@ void HxModuleSignalHandler::sigpipe_handler(int /*signal*/)
 
 // ---- Archive engine runs --------------------------------------------------------
 
-bool HxModuleUniversal::run_hxfd_command(const std::string& /*command*/, std::string& /*output*/,
-                                         pid_t& /*hxfd_pid*/, std::string& /*result*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-std::string HxModuleUniversal::compress_mode_str(unsigned int /*mode*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::get_task_secret()
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-void HxModuleUniversal::add_hxfd_options_to_command(std::string& /*command*/) const
-{
-    KEVRA_NOT_AVAILABLE();
-}
-
-bool HxModuleUniversal::make_backup()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::make_backup_cmd_common(std::string& /*command*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::make_backup_locally()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::add_to_hxfd_list_file(const std::string& /*path*/,
-                                              const std::map<std::string, std::string>& /*entries*/,
-                                              bool /*append*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
 bool HxModuleUniversal::make_backup_remotely()
 {
     KEVRA_NOT_AVAILABLE();
@@ -216,62 +154,6 @@ bool HxModuleUniversal::make_restore(const bool& /*replica*/)
 void HxModuleUniversal::remove_reference_snapshot_directory()
 {
     KEVRA_NOT_AVAILABLE();
-}
-
-// ---- Operation directory and snapshot files -------------------------------------
-
-std::string HxModuleUniversal::archive_filename() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::snapshot_filename() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::snapshot_directory_path() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::leveldb_directory_path() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::meta_filename() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-std::string HxModuleUniversal::reference_snapshot_directory_path() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return std::string();
-}
-
-int HxModuleUniversal::unpack_snapshot_file(const std::string& /*file*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return 12;
-}
-
-int HxModuleUniversal::pack_snapshot_file() const
-{
-    KEVRA_NOT_AVAILABLE();
-    return 12;
-}
-
-bool HxModuleUniversal::close_backup(const bool& /*replica*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
 }
 
 // ---- Resource lock ----------------------------------------------------------------

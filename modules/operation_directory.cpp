@@ -1,0 +1,119 @@
+// The names of everything a backup, restore or replica keeps in the operation
+// directory, and the restore directory inside it.
+#include "modules/hx_module_universal.h"
+
+#include "common/hx_logger.h"
+
+#include <boost/filesystem.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+
+namespace {
+
+const char kRestoreSignature[] = "virtual int HxModuleUniversal::define_restore_directory()";
+
+std::string lower_case(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The restore name of an autonomous archive: the text after the first "_full_"
+// (any letter case) up to the next one or the end; the whole stem without one.
+std::string autonomous_restore_name(const std::string& archive_name)
+{
+    const std::string stem = boost::filesystem::path(archive_name).filename().stem().string();
+    static const std::string separator = "_full_";
+    const std::string lowered = lower_case(stem);
+    const std::size_t first = lowered.find(separator);
+    if (first == std::string::npos)
+        return stem;
+    const std::size_t begin = first + separator.size();
+    const std::size_t next = lowered.find(separator, begin);
+    return stem.substr(begin, next == std::string::npos ? std::string::npos : next - begin);
+}
+
+}  // namespace
+
+std::string HxModuleUniversal::archive_filename() const
+{
+    const std::string file = options_.tmp_operation_directory + "/" + options_.archive_name;
+    return options_.autonomous ? file + ".hxfd" : file;
+}
+
+std::string HxModuleUniversal::snapshot_filename() const
+{
+    return options_.tmp_operation_directory + "/" + options_.archive_name + ".snap";
+}
+
+std::string HxModuleUniversal::snapshot_directory_path() const
+{
+    return options_.tmp_operation_directory + "/" + options_.archive_name + ".snap_dir";
+}
+
+std::string HxModuleUniversal::leveldb_directory_path() const
+{
+    return snapshot_directory_path() + "/leveldb";
+}
+
+std::string HxModuleUniversal::meta_filename() const
+{
+    return snapshot_directory_path() + "/" + options_.archive_name + ".meta";
+}
+
+std::string HxModuleUniversal::reference_snapshot_directory_path() const
+{
+    HxLogStream(HxLogLvl::Debug) << "std::string HxModuleUniversal::reference_snapshot_directory_path() const"
+                                 << " : " << reference_snapshot_directory_ << std::endl;
+    return reference_snapshot_directory_;
+}
+
+std::string HxModuleUniversal::archive_sign_filename()
+{
+    return archive_filename() + ".signature";
+}
+
+int HxModuleUniversal::define_restore_directory()
+{
+    namespace fs = boost::filesystem;
+    try {
+        std::string& directory = options_.tmp_operation_directory;
+        if (!options_.archive_to_patch.empty()) {
+            if (options_.archive_to_patch.find('/') != std::string::npos) {
+                HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": wrong 'archive to patch' name: "
+                                             << options_.archive_to_patch << std::endl;
+                return 1;
+            }
+            directory += "/" + options_.archive_to_patch + ".rest";
+            if (!fs::exists(directory)) {
+                HxLogStream(HxLogLvl::Error) << kRestoreSignature
+                                             << ": catalog 'archive to patch' doesn't exist: " << directory
+                                             << std::endl;
+                return 1;
+            }
+            return 0;
+        }
+        const std::string name = options_.autonomous && client_defined_storages_.empty()
+                                     ? autonomous_restore_name(options_.archive_name)
+                                     : options_.record_id;
+        // The restore directory must stay inside the operation directory: it is
+        // removed with everything in it when the restore ends.
+        if (name.find('/') != std::string::npos) {
+            HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": wrong restore directory name: " << name
+                                         << std::endl;
+            return 1;
+        }
+        directory += "/" + name + ".rest";
+        if (!fs::exists(directory))
+            fs::create_directories(directory);
+        return 0;
+    } catch (const fs::filesystem_error& e) {
+        HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": filesystem error: " << e.what() << std::endl;
+    } catch (const std::exception& e) {
+        HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": exception: " << e.what() << std::endl;
+    }
+    return 1;
+}

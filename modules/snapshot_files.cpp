@@ -1,0 +1,147 @@
+// The snapshot file: a gzip-compressed tar archive of the snapshot directory,
+// which travels beside the engine's archive and carries the engine's meta file
+// and the module's own description files.
+#include "modules/hx_module_universal.h"
+
+#include "common/hx_logger.h"
+#include "common/hx_utils_common.h"
+#include "common/quoting.h"
+#include "common/shell_quote.h"
+#include "modules/shell_escaping.h"
+
+#include <boost/filesystem.hpp>
+
+#include <stdlib.h>
+
+#include <exception>
+#include <vector>
+
+namespace {
+
+namespace fs = boost::filesystem;
+
+const char kUnpackSignature[] = "int HxModuleUniversal::unpack_snapshot_file(const std::string&)";
+const char kPackSignature[] = "int HxModuleUniversal::pack_snapshot_file() const";
+
+// Folders made for snapshot files that must be unpacked away from the operation
+// directory; they are removed when the process ends.
+class PrivateUnpackFolders {
+public:
+    ~PrivateUnpackFolders()
+    {
+        for (const std::string& folder : folders_) {
+            boost::system::error_code ignored;
+            fs::remove_all(folder, ignored);
+        }
+    }
+
+    // A new empty folder of this process; empty when none could be made.
+    std::string make()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kevra_template-snapshot-XXXXXX").string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (::mkdtemp(buffer.data()) == nullptr)
+            return std::string();
+        folders_.emplace_back(buffer.data());
+        return folders_.back();
+    }
+
+private:
+    std::vector<std::string> folders_;
+};
+
+PrivateUnpackFolders& private_unpack_folders()
+{
+    static PrivateUnpackFolders folders;
+    return folders;
+}
+
+}  // namespace
+
+int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
+{
+    HxLogStream(HxLogLvl::Debug) << kUnpackSignature << " : " << "unpacking: " << file << std::endl;
+    const fs::path path(file);
+    const std::string extension = path.extension().string();
+
+    if (extension == ".meta") {
+        options_.snapshot_meta_file = file;
+        return 0;
+    }
+    if (extension != ".snap") {
+        HxLogStream(HxLogLvl::Error) << "Invalid snapshot file extension: " << kelvomar::as_quoted(file, '"', '\\')
+                                     << std::endl;
+        return 12;
+    }
+
+    // Deleting or verifying a stored backup must leave its snapshot file where and
+    // as it is, and must not write into the storage: unpack into a private folder.
+    const bool stored_backup = options_.operation == op_delete_from_client_defined_storage ||
+                               options_.operation == op_verify_in_client_defined_storage;
+    if (stored_backup) {
+        const std::string folder = private_unpack_folders().make();
+        if (folder.empty()) {
+            HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": can't create a temporary directory in "
+                                         << fs::temp_directory_path().string() << std::endl;
+            return 12;
+        }
+        reference_snapshot_directory_ = folder;
+    } else {
+        reference_snapshot_directory_ =
+            options_.tmp_operation_directory + "/" + path.filename().stem().string() + ".snap_dir";
+        if (fs::exists(reference_snapshot_directory_)) {
+            HxLogStream(HxLogLvl::Warning) << kUnpackSignature << ": Removing already existing directory "
+                                           << reference_snapshot_directory_ << std::endl;
+            fs::remove_all(reference_snapshot_directory_);
+        }
+        fs::create_directories(reference_snapshot_directory_);
+    }
+
+    std::string directory = reference_snapshot_directory_;
+    shield_string_for_command(directory);
+    const std::string command = "/bin/tar xzf " + kelvomar::shell_quote(file) + " -C " + directory;
+    std::string output;
+    const int code = hx_utils_common::execute_command(command, output);
+    if (code != 0) {
+        HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": command: '" << command << "' returned code: " << code
+                                     << " result: " << output << std::endl;
+        return 12;
+    }
+
+    if (!options_.autonomous && !stored_backup) {
+        HxLogStream(HxLogLvl::Info) << "Removing obsolete snapshot file: " << file << std::endl;
+        try {
+            fs::remove(path);
+        } catch (const fs::filesystem_error& e) {
+            HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": filesystem error: " << e.what() << std::endl;
+            return 12;
+        }
+    }
+
+    for (fs::directory_iterator entry(reference_snapshot_directory_), end; entry != end; ++entry) {
+        if (entry->path().extension() == ".meta") {
+            options_.snapshot_meta_file = entry->path().string();
+            return 0;
+        }
+    }
+    HxLogStream(HxLogLvl::Debug) << kUnpackSignature << ": command: '" << command << "' returned code: " << code
+                                 << " result: " << output << std::endl;
+    HxLogStream(HxLogLvl::Error) << kUnpackSignature << "Snapshot doesn't contain any metafile!" << std::endl;
+    return 12;
+}
+
+int HxModuleUniversal::pack_snapshot_file() const
+{
+    const std::string command = "cd " + kelvomar::shell_quote(snapshot_directory_path()) + " && " + "/bin/tar" +
+                                " czf " + kelvomar::shell_quote(snapshot_filename()) + " .";
+    std::string output;
+    const int code = hx_utils_common::execute_command(command, output);
+    if (code != 0) {
+        HxLogStream(HxLogLvl::Debug) << kPackSignature << ": command: '" << command << "' returned code: " << code
+                                     << " result: " << output << std::endl;
+        HxLogStream(HxLogLvl::Error) << "Unable to pack snapshot file: " << output << std::endl;
+        return 12;
+    }
+    return 0;
+}
