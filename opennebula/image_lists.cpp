@@ -1,0 +1,78 @@
+#include "opennebula/image_lists.h"
+
+#include "opennebula/layer_log.h"
+#include "opennebula/platform_command.h"
+
+namespace hx_opennebula_common {
+
+namespace {
+
+const char* const kListCommand = "/usr/bin/oneimage list -x";
+const char* const kWrongRoot = ": document of the wrong type, root node != IMAGE_POOL";
+
+// Calls `visit` with the text of every IMAGE/<field> of the pool, in order, until it returns false.
+template <class Visit>
+void visit_pool_field(xmlNode* pool, const char* field, Visit visit)
+{
+    for (xmlNode* image = pool->children; image != nullptr; image = image->next) {
+        if (!is_element(image, "IMAGE"))
+            continue;
+        for (xmlNode* child = image->children; child != nullptr; child = child->next)
+            if (is_element(child, field) && !visit(element_text(child)))
+                return;
+    }
+}
+
+}  // namespace
+
+int get_image_list(std::vector<std::string>& ids)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    static const xml_query kList = {failure_form::command, "IMAGE_POOL", ": Document not parsed successfully",
+                                    ": empty document", kWrongRoot};
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kList, doc))
+        return 1;
+    visit_pool_field(xmlDocGetRootElement(doc.get()), "ID", [&ids](const std::string& id) {
+        ids.push_back(id);
+        return true;
+    });
+    return 0;
+}
+
+int get_available_image_names(std::vector<std::string>& names)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    static const xml_query kList = {failure_form::line_produced, "IMAGE_POOL", nullptr, nullptr, kWrongRoot,
+                                    ": can't parse xml data"};
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kList, doc))
+        return 1;
+    bool found = false;
+    visit_pool_field(xmlDocGetRootElement(doc.get()), "NAME", [&](const std::string& name) {
+        names.push_back(name);
+        found = true;
+        return true;
+    });
+    if (!found)
+        log_warning(prototype + ": got empty list of image names");
+    return 0;
+}
+
+bool does_image_name_exist(const std::string& name)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    static const xml_query kList = {failure_form::command, "IMAGE_POOL", ": document not parsed successfully",
+                                    ": empty document", kWrongRoot};
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kList, doc))
+        return false;
+    bool exists = false;
+    visit_pool_field(xmlDocGetRootElement(doc.get()), "NAME", [&](const std::string& text) {
+        exists = text == name;
+        return !exists;
+    });
+    return exists;
+}
+
+}  // namespace hx_opennebula_common

@@ -1,0 +1,49 @@
+#ifndef KEVRA_OPENNEBULA_TEMPLATE_QUERIES_H
+#define KEVRA_OPENNEBULA_TEMPLATE_QUERIES_H
+
+// Questions to "/usr/bin/onetemplate" about one template, its images, and its deletion.
+
+#include <libxml/tree.h>
+
+#include <string>
+#include <vector>
+
+#include "opennebula/image_record.h"
+
+namespace hx_opennebula_common {
+
+// 0 with `name` = the template's first top-level NAME; 1 when the command or
+// the document fails or there is no NAME (logged).
+int get_template_name(const std::string& id, std::string& name);
+
+// True when the platform knows template `name` (an ID or a name); nothing is logged.
+bool does_template_name_exist(const std::string& name);
+
+// 0 after deleting template `name` together with its images; 1 when the command fails (logged).
+int delete_template(const std::string& name);
+
+// 0 after appending to `ids`, in disk order, one image ID per DISK that refers
+// to an image (its IMAGE_ID, or the ID of the image its IMAGE names), so the
+// positions match the template's disks; 1 when the command or the document
+// fails or a name has no ID (logged; the IDs appended so far stay).
+int get_simple_template_image_list(const std::string& tpl, std::vector<std::string>& ids);
+
+// 0 after appending one fully read image record per image of the template, in
+// disk order; 1 when the list or an image cannot be read (logged; the records
+// appended so far stay).
+int get_template_image_list(const std::string& tpl, std::vector<oneimage>& images);
+
+// One DISK's reference to its image: by ID, or by name only.
+struct template_disk_image {
+    bool by_id;
+    std::string value;  // the IMAGE_ID text, or the IMAGE name
+};
+
+// The image references of the DISKs of every top-level TEMPLATE of a VMTEMPLATE
+// root, in document order: the DISK's first IMAGE_ID, else its first IMAGE;
+// DISKs with neither (volatile disks) are left out.
+std::vector<template_disk_image> template_disk_images(xmlNode* root);
+
+}  // namespace hx_opennebula_common
+
+#endif

@@ -1,0 +1,122 @@
+#include "opennebula/xml_access.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "opennebula/layer_log.h"
+
+namespace hx_opennebula_common {
+
+int parse_xml_document(const std::string& text, xmlDoc*& doc)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    doc = nullptr;
+    if (text.size() <= static_cast<std::size_t>(INT_MAX))
+        doc = xmlParseMemory(text.data(), static_cast<int>(text.size()));
+    if (doc == nullptr) {
+        log_error(prototype + ": XML document not parsed successfully ");
+        return 1;
+    }
+    if (xmlDocGetRootElement(doc) == nullptr) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+        log_error(prototype + ": XML document is empty");
+        return 1;
+    }
+    return 0;
+}
+
+xml_document parse_xml_text(const std::string& text)
+{
+    if (text.size() > static_cast<std::size_t>(INT_MAX))
+        return nullptr;
+    return xml_document(xmlParseMemory(text.data(), static_cast<int>(text.size())));
+}
+
+xml_document parse_xml_file(const std::string& path)
+{
+    return xml_document(xmlParseFile(path.c_str()));
+}
+
+bool is_element(const xmlNode* node, const char* name)
+{
+    return node != nullptr && node->type == XML_ELEMENT_NODE && node->name != nullptr &&
+           xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+std::string element_text(const xmlNode* node)
+{
+    if (node == nullptr || node->children == nullptr)
+        return std::string();
+    xmlChar* text = xmlNodeListGetString(node->doc, node->children, 1);
+    if (text == nullptr)
+        return std::string();
+    std::string result(reinterpret_cast<const char*>(text));
+    xmlFree(text);
+    return result;
+}
+
+xmlNode* first_child_element(xmlNode* parent, const char* name)
+{
+    if (parent == nullptr)
+        return nullptr;
+    for (xmlNode* child = parent->children; child != nullptr; child = child->next)
+        if (is_element(child, name))
+            return child;
+    return nullptr;
+}
+
+std::string joined_child_texts(xmlNode* parent, const char* name)
+{
+    std::string joined;
+    for_each_child_element(parent, name, [&joined](xmlNode* child) { joined += element_text(child); });
+    return joined;
+}
+
+void for_each_child_element(xmlNode* parent, const char* name, const std::function<void(xmlNode*)>& visit)
+{
+    if (parent == nullptr)
+        return;
+    xmlNode* child = parent->children;
+    while (child != nullptr) {
+        xmlNode* next = child->next;
+        if (is_element(child, name))
+            visit(child);
+        child = next;
+    }
+}
+
+xmlNode* append_text_child(xmlNode* parent, const char* name, const std::string& text)
+{
+    return xmlNewTextChild(parent, nullptr, reinterpret_cast<const xmlChar*>(name),
+                           reinterpret_cast<const xmlChar*>(text.c_str()));
+}
+
+void set_element_text(xmlNode* element, const std::string& text)
+{
+    xmlChar* encoded = xmlEncodeSpecialChars(element->doc, reinterpret_cast<const xmlChar*>(text.c_str()));
+    xmlNodeSetContent(element, encoded);
+    xmlFree(encoded);
+}
+
+void remove_element(xmlNode* element)
+{
+    xmlUnlinkNode(element);
+    xmlFreeNode(element);
+}
+
+int save_document(xmlDoc* doc, const std::string& path)
+{
+    const std::string partial = path + ".partial";
+    if (xmlSaveFormatFile(partial.c_str(), doc, 1) == -1) {
+        std::remove(partial.c_str());
+        return -1;
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace hx_opennebula_common

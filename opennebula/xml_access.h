@@ -1,0 +1,67 @@
+#ifndef KEVRA_OPENNEBULA_XML_ACCESS_H
+#define KEVRA_OPENNEBULA_XML_ACCESS_H
+
+// The one way the layer parses, walks, reads, edits and saves the platform's
+// XML documents (libxml2): children are matched by exact element name, no
+// XPath, attributes or namespaces.
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace hx_opennebula_common {
+
+struct xml_document_deleter {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+// Owner of a parsed document: freed exactly once, on every path out.
+using xml_document = std::unique_ptr<xmlDoc, xml_document_deleter>;
+
+// Parses the whole `text` as an XML document into `doc`.
+// 0: parsed with a root element, the caller owns `doc` (xmlFreeDoc); 1: not parsed or no root (logged, doc null).
+int parse_xml_document(const std::string& text, xmlDoc*& doc);
+
+// Parses `text` without logging; null when it is not XML. The root may be missing.
+xml_document parse_xml_text(const std::string& text);
+
+// Parses the file at `path` without logging; null when it cannot be read or is not XML.
+xml_document parse_xml_file(const std::string& path);
+
+// True when `node` is an element named exactly `name`.
+bool is_element(const xmlNode* node, const char* name);
+
+// The text of an element: its text and CDATA children with entities replaced;
+// the empty text for an element without content.
+std::string element_text(const xmlNode* node);
+
+// The first child element of `parent` named `name`, or null.
+xmlNode* first_child_element(xmlNode* parent, const char* name);
+
+// The texts of every child of `parent` named `name`, concatenated in document order.
+std::string joined_child_texts(xmlNode* parent, const char* name);
+
+// Calls `visit` for each child of `parent` named `name`, in document order. The
+// next sibling is taken before each call, so `visit` may remove the child.
+void for_each_child_element(xmlNode* parent, const char* name, const std::function<void(xmlNode*)>& visit);
+
+// Appends <name>text</name> to `parent`, the text escaped. Returns the new element, null on failure.
+xmlNode* append_text_child(xmlNode* parent, const char* name, const std::string& text);
+
+// Replaces the content of `element` by `text`, taken literally (XML special
+// characters are escaped, never read as markup or entity references).
+void set_element_text(xmlNode* element, const std::string& text);
+
+// Unlinks and frees `element`.
+void remove_element(xmlNode* element);
+
+// Writes `doc` formatted (indented, with the XML declaration) to `path`. It is
+// written beside `path` first and renamed over it, so a failed save leaves no
+// partial file at `path`. 0 on success, -1 on failure.
+int save_document(xmlDoc* doc, const std::string& path);
+
+}  // namespace hx_opennebula_common
+
+#endif

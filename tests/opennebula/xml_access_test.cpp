@@ -1,0 +1,144 @@
+// Parsing the platform's output and reading, editing and saving documents.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "opennebula/platform_command.h"
+#include "opennebula/xml_access.h"
+#include "tests/opennebula/log_capture.h"
+
+namespace hx = hx_opennebula_common;
+
+namespace {
+
+class XmlAccess : public opennebula_test::LogCapture {};
+
+TEST_F(XmlAccess, ParseRejectsWhatIsNotOneDocument)
+{
+    const struct {
+        const char* text;
+        const char* record;
+    } cases[] = {
+        {"", ": XML document not parsed successfully "},
+        {"[one.image.info] Error getting image [99].\n", ": XML document not parsed successfully "},
+        // A warning the tool printed on standard error comes first in the captured text.
+        {"Warning: ruby gem is old\n<IMAGE><ID>1</ID></IMAGE>\n", ": XML document not parsed successfully "},
+        {"<IMAGE><ID>1</ID>", ": XML document not parsed successfully "},
+    };
+    for (const auto& c : cases) {
+        clear_records();
+        xmlDoc* doc = reinterpret_cast<xmlDoc*>(1);
+        EXPECT_EQ(hx::parse_xml_document(c.text, doc), 1) << c.text;
+        EXPECT_EQ(doc, nullptr);
+        EXPECT_TRUE(logged(std::string("int hx_opennebula_common::parse_xml_document(const std::string&, xmlDoc*&)") +
+                           c.record))
+            << all_records();
+    }
+}
+
+TEST_F(XmlAccess, ParseGivesTheCallerTheDocument)
+{
+    xmlDoc* doc = nullptr;
+    ASSERT_EQ(hx::parse_xml_document(opennebula_test::recorded_document("image_file.xml"), doc), 0);
+    hx::xml_document owner(doc);
+    EXPECT_TRUE(hx::is_element(xmlDocGetRootElement(doc), "IMAGE"));
+    EXPECT_TRUE(records().empty());
+}
+
+TEST_F(XmlAccess, TextsOfCdataEntitiesAndEmptyElements)
+{
+    hx::xml_document doc = hx::parse_xml_text(
+        "<R><A><![CDATA[one & two]]></A><B>a&amp;b&lt;c</B><C/><D></D><N>x</N><N>y</N><n>z</n>\n  <N>w</N></R>");
+    ASSERT_TRUE(doc);
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    EXPECT_EQ(hx::element_text(hx::first_child_element(root, "A")), "one & two");
+    EXPECT_EQ(hx::element_text(hx::first_child_element(root, "B")), "a&b<c");
+    EXPECT_EQ(hx::element_text(hx::first_child_element(root, "C")), "");
+    EXPECT_EQ(hx::element_text(hx::first_child_element(root, "D")), "");
+    EXPECT_EQ(hx::first_child_element(root, "E"), nullptr);
+    // Names match exactly; every occurrence counts, in document order.
+    EXPECT_EQ(hx::joined_child_texts(root, "N"), "xyw");
+}
+
+TEST_F(XmlAccess, SetTextTakesNamesLiterally)
+{
+    hx::xml_document doc = hx::parse_xml_text("<R><NAME>old</NAME></R>");
+    xmlNode* name = hx::first_child_element(xmlDocGetRootElement(doc.get()), "NAME");
+    hx::set_element_text(name, "a&b <c> &amp; \"d\"");
+    EXPECT_EQ(hx::element_text(name), "a&b <c> &amp; \"d\"");
+}
+
+TEST_F(XmlAccess, SaveWritesTheWholeFileOrLeavesTheOldOne)
+{
+    hx::xml_document doc = hx::parse_xml_text("<TEMPLATE><NAME>web</NAME></TEMPLATE>");
+    const std::string path = scratch_dir() + "/template.xml";
+    ASSERT_EQ(hx::save_document(doc.get(), path), 0);
+    EXPECT_EQ(opennebula_test::read_file(path), "<?xml version=\"1.0\"?>\n<TEMPLATE>\n  <NAME>web</NAME>\n</TEMPLATE>\n");
+    struct stat st {};
+    EXPECT_NE(::stat((path + ".partial").c_str(), &st), 0) << "no partial file may stay behind";
+
+    EXPECT_EQ(hx::save_document(doc.get(), scratch_dir() + "/missing-dir/template.xml"), -1);
+}
+
+TEST_F(XmlAccess, AcceptChecksRootAndLogsTheQueryTexts)
+{
+    const hx::xml_query query = {hx::failure_form::command, "IMAGE", ": document not parsed successfully",
+                                 ": empty document", ": document of the wrong type, root node != IMAGE"};
+    const struct {
+        const char* output;
+        bool ok;
+        const char* record;
+    } cases[] = {
+        {"<IMAGE><ID>1</ID></IMAGE>", true, nullptr},
+        {"<IMAGE_POOL/>", false, "P: document of the wrong type, root node != IMAGE"},
+        {"<image/>", false, "P: document of the wrong type, root node != IMAGE"},
+        {"not xml", false, "P: document not parsed successfully"},
+        {"Warning: x\n<IMAGE/>", false, "P: document not parsed successfully"},
+    };
+    for (const auto& c : cases) {
+        clear_records();
+        hx::xml_document doc;
+        EXPECT_EQ(hx::accept_xml_output("P", c.output, query, doc), c.ok) << c.output;
+        EXPECT_EQ(static_cast<bool>(doc), c.ok);
+        if (c.record != nullptr) {
+            ASSERT_EQ(records().size(), 1u) << all_records();
+            EXPECT_TRUE(logged(c.record)) << all_records();
+        }
+    }
+}
+
+TEST_F(XmlAccess, AcceptThroughTheSharedParserAddsItsOwnRecord)
+{
+    const hx::xml_query query = {hx::failure_form::line_produced, "IMAGE_POOL", nullptr, nullptr,
+                                 ": document of the wrong type, root node != IMAGE_POOL", ": can't parse xml data"};
+    hx::xml_document doc;
+    EXPECT_FALSE(hx::accept_xml_output("P", "", query, doc));
+    ASSERT_EQ(records().size(), 2u) << all_records();
+    EXPECT_TRUE(logged(": XML document not parsed successfully "));
+    EXPECT_TRUE(logged("P: can't parse xml data"));
+}
+
+TEST_F(XmlAccess, FailureFormsLogTheCommandAndItsOutput)
+{
+    const struct {
+        hx::failure_form form;
+        const char* first;
+        const char* second;
+    } cases[] = {
+        {hx::failure_form::command, "P: command /usr/bin/x -x", "boom"},
+        {hx::failure_form::command_was, "P: command was: /usr/bin/x -x", "Command output: boom"},
+        {hx::failure_form::command_colon, "P: command: /usr/bin/x -x", "boom"},
+        {hx::failure_form::produced_error, "P: the following command produced an error: /usr/bin/x -x",
+         "Command output: boom"},
+        {hx::failure_form::line_produced, "P: command /usr/bin/x -x produced an error", "Command output: boom"},
+    };
+    for (const auto& c : cases) {
+        clear_records();
+        hx::log_command_failure("P", c.form, "/usr/bin/x -x", "boom\n");
+        ASSERT_EQ(records().size(), 2u);
+        EXPECT_NE(records()[0].find(c.first), std::string::npos) << records()[0];
+        EXPECT_NE(records()[1].find(c.second), std::string::npos) << records()[1];
+    }
+}
+
+}  // namespace
