@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crypto/hxcrypto/crypto_hash.h"
+#include "crypto/hxcrypto/sha256.h"
 
 namespace hash_test {
 
@@ -74,6 +75,21 @@ inline std::vector<unsigned char> openssl_hmac(const EVP_MD* md, const std::vect
          &len);
     out.resize(len);
     return out;
+}
+
+// The SHA-256 block functions this processor can run, best first.
+inline std::vector<hxcrypto::sha256_kernel> runnable_kernels() {
+    using hxcrypto::cpu_info;
+    using hxcrypto::sha256_kernel;
+    std::vector<sha256_kernel> k;
+    if (cpu_info::avx2() && cpu_info::bmi2() && cpu_info::os_saves_ymm() && cpu_info::sse41())
+        k.push_back(sha256_kernel::rorx);
+    if (cpu_info::sse41())
+        k.push_back(sha256_kernel::sse4);
+    if (cpu_info::sse2())
+        k.push_back(sha256_kernel::sse2);
+    k.push_back(sha256_kernel::portable);
+    return k;
 }
 
 }  // namespace hash_test

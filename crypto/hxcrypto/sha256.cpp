@@ -1,0 +1,201 @@
+#include "crypto/hxcrypto/sha256.h"
+
+#include <cstring>
+
+#include "crypto/hxcrypto/3rdparty/sha256_kernels.h"
+#include "crypto/hxcrypto/sha256_constants.h"
+#include "crypto/hxcrypto/sha256_round.h"
+
+namespace hxcrypto {
+
+sha256_kernel choose_sha256_kernel(const cpu_info::cpu_info_impl& cpu) {
+#if defined(__x86_64__)
+    // The AVX2 path hands single blocks to the SSE4.1 kernel, so it needs
+    // SSE4.1 too; and 256-bit registers fault unless the OS saves them.
+    if (cpu.avx2() && cpu.bmi2() && cpu.os_saves_ymm() && cpu.sse41())
+        return sha256_kernel::rorx;
+    if (cpu.sse41())
+        return sha256_kernel::sse4;
+    if (cpu.sse2())
+        return sha256_kernel::sse2;
+#else
+    (void)cpu;
+#endif
+    return sha256_kernel::portable;
+}
+
+const char* sha256_kernel_name(sha256_kernel kernel) {
+    switch (kernel) {
+        case sha256_kernel::rorx:
+            return "rorx";
+        case sha256_kernel::sse4:
+            return "sse4";
+        case sha256_kernel::sse2:
+            return "sse2";
+        case sha256_kernel::portable:
+            break;
+    }
+    return "portable";
+}
+
+namespace {
+
+inline uint32_t load_be32(const unsigned char* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+}  // namespace
+
+sha256::sha256() : sha256(choose_sha256_kernel(cpu_info::features())) {}
+
+sha256::sha256(sha256_kernel kernel) : m{}, pos(0), total(0), kernel_(kernel) {
+    // Position and length start at zero so that an update before init stays
+    // inside the block buffer; the words are zeroed for a deterministic result.
+    std::memset(H.get(), 0, H.bytes());
+    bind_kernel();
+}
+
+void sha256::bind_kernel() {
+    uint32_t* state = H.get();
+    switch (kernel_) {
+#if defined(__x86_64__)
+        case sha256_kernel::rorx:
+            transfunc = [state](const unsigned char* blocks, uint64_t count) {
+                if (count >= 2)
+                    sha256_rorx(blocks, state, count);
+                else if (count == 1)
+                    sha256_sse4(blocks, state, 1);
+            };
+            return;
+        case sha256_kernel::sse4:
+            transfunc = [state](const unsigned char* blocks, uint64_t count) { sha256_sse4(blocks, state, count); };
+            return;
+        case sha256_kernel::sse2:
+            transfunc = [state](const unsigned char* blocks, uint64_t count) {
+                X86_SHA256_HashBlocks(state, reinterpret_cast<const uint32_t*>(blocks),
+                                      static_cast<size_t>(count) * 64);
+            };
+            return;
+#endif
+        default:
+            kernel_ = sha256_kernel::portable;
+            transfunc = [this](const unsigned char* blocks, uint64_t count) { transform(blocks, count); };
+            return;
+    }
+}
+
+sha256::~sha256() {
+    clear();
+    transfunc = nullptr;
+}
+
+void sha256::init() {
+    std::memcpy(H.get(), SHA256_IV, sizeof SHA256_IV);
+    pos = 0;
+    total = 0;
+}
+
+void sha224::init() {
+    std::memcpy(H.get(), SHA224_IV, sizeof SHA224_IV);
+    pos = 0;
+    total = 0;
+}
+
+void sha256::clear() {
+    secure_wipe(H.get(), H.bytes());
+    secure_wipe(m, sizeof m);
+}
+
+void sha256::transform(const unsigned char* blocks, uint64_t count) {
+    uint32_t* s = H.get();
+    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+    for (; count > 0; --count, blocks += 64) {
+        uint32_t w[16];
+        for (int i = 0; i < 16; ++i)
+            w[i] = load_be32(blocks + 4 * i);
+        const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+
+#define SHA256_PORTABLE_WK0(i) (w[i] + SHA256_K[i])
+        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 0);
+        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 8);
+#undef SHA256_PORTABLE_WK0
+
+        // Rounds 16..63: the schedule word W[t] overwrites W[t-16] in place.
+#define SHA256_PORTABLE_WK(i)                                                                    \
+    (w[(i) & 15] += SHA256_SMALL_S1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] +                   \
+                    SHA256_SMALL_S0(w[((i) + 1) & 15]),                                          \
+     w[(i) & 15] + SHA256_K[t + (i)])
+        for (int t = 16; t < 64; t += 16) {
+            SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 0);
+            SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 8);
+        }
+#undef SHA256_PORTABLE_WK
+
+        a += a0;
+        b += b0;
+        c += c0;
+        d += d0;
+        e += e0;
+        f += f0;
+        g += g0;
+        h += h0;
+    }
+    s[0] = a;
+    s[1] = b;
+    s[2] = c;
+    s[3] = d;
+    s[4] = e;
+    s[5] = f;
+    s[6] = g;
+    s[7] = h;
+}
+
+void sha256::update(const unsigned char* data, size_t len) {
+    if (pos > 0 && pos + len >= 64) {
+        const size_t take = 64 - pos;
+        std::memcpy(m + pos, data, take);
+        transfunc(m, 1);
+        total += static_cast<uint64_t>(take) * 8;
+        data += take;
+        len -= take;
+        pos = 0;
+    }
+    if (len >= 64) {
+        const size_t blocks = len / 64;
+        transfunc(data, blocks);
+        total += static_cast<uint64_t>(blocks) * 64 * 8;
+        data += blocks * 64;
+        len -= blocks * 64;
+    }
+    if (len > 0) {
+        std::memcpy(m + pos, data, len);
+        pos += len;
+        total += static_cast<uint64_t>(len) * 8;
+    }
+}
+
+void sha256::final(unsigned char* hash) {
+    m[pos++] = 0x80;
+    if (pos > 56) {
+        std::memset(m + pos, 0, 64 - pos);
+        transfunc(m, 1);
+        pos = 0;
+    }
+    std::memset(m + pos, 0, 56 - pos);
+    for (int i = 0; i < 8; ++i)
+        m[56 + i] = static_cast<unsigned char>(total >> (56 - 8 * i));
+    transfunc(m, 1);
+    uint32_t* s = H.get();
+    for (int i = 0; i < 8; ++i) {
+        const uint32_t v = s[i];
+        unsigned char* out = reinterpret_cast<unsigned char*>(s + i);
+        out[0] = static_cast<unsigned char>(v >> 24);
+        out[1] = static_cast<unsigned char>(v >> 16);
+        out[2] = static_cast<unsigned char>(v >> 8);
+        out[3] = static_cast<unsigned char>(v);
+    }
+    std::memcpy(hash, s, hashsize() / 8);
+}
+
+}  // namespace hxcrypto
