@@ -295,10 +295,10 @@ TEST(CtrOwnership, CallersCipherNeedsNoKeyAndIsNotUsed) {
 // the counter block zero, the whole block counting.
 TEST(CtrOracle, RandomTextsInRandomPiecesMatchOpenSslGost) {
     OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
-    EVP_CIPHER* gost = nullptr;
-    if (ctx != nullptr && OSSL_PROVIDER_load(ctx, "gostprov") != nullptr)
-        gost = EVP_CIPHER_fetch(ctx, "kuznyechik-ctr", nullptr);
+    OSSL_PROVIDER* provider = ctx != nullptr ? OSSL_PROVIDER_load(ctx, "gostprov") : nullptr;
+    EVP_CIPHER* gost = provider != nullptr ? EVP_CIPHER_fetch(ctx, "kuznyechik-ctr", nullptr) : nullptr;
     if (gost == nullptr) {
+        if (provider != nullptr) OSSL_PROVIDER_unload(provider);
         OSSL_LIB_CTX_free(ctx);
         GTEST_SKIP() << "OpenSSL GOST provider (libengine-gost-openssl) not installed";
     }
@@ -330,6 +330,7 @@ TEST(CtrOracle, RandomTextsInRandomPiecesMatchOpenSslGost) {
         ASSERT_EQ(to_hex(out), to_hex(expected)) << "trial " << trial << ", " << text.size() << " bytes";
     }
     EVP_CIPHER_free(gost);
+    OSSL_PROVIDER_unload(provider);
     OSSL_LIB_CTX_free(ctx);
 }
 

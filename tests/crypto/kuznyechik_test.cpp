@@ -192,17 +192,22 @@ TEST_F(KuznyechikBlock, InPlaceEqualsSeparateBuffers) {
     EXPECT_EQ(to_hex(buf), kPlain);
 }
 
+// Runs below, at and above the four blocks that are worked side by side.
 TEST_F(KuznyechikBlock, RunsOfBlocksEqualSingleBlocks) {
-    bytes in(48);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 7 + 3);
-    bytes run(48);
-    bytes single(48);
-    enc.encrypt_blocks(in.data(), run.data(), 3);
-    for (size_t b = 0; b < 3; ++b) enc.encrypt_block(in.data() + 16 * b, single.data() + 16 * b);
-    EXPECT_EQ(run, single);
-    bytes back(48);
-    dec.decrypt_blocks(run.data(), back.data(), 3);
-    EXPECT_EQ(back, in);
+    for (size_t n : {1, 3, 4, 5, 8, 9}) {
+        bytes in(16 * n);
+        for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 7 + 3);
+        bytes run(in.size());
+        bytes single(in.size());
+        enc.encrypt_blocks(in.data(), run.data(), n);
+        for (size_t b = 0; b < n; ++b) enc.encrypt_block(in.data() + 16 * b, single.data() + 16 * b);
+        EXPECT_EQ(run, single) << n << " blocks";
+        bytes back(in.size());
+        dec.decrypt_blocks(run.data(), back.data(), n);
+        EXPECT_EQ(back, in) << n << " blocks";
+        enc.encrypt_blocks(in.data(), in.data(), n);
+        EXPECT_EQ(in, single) << n << " blocks in place";
+    }
 }
 
 TEST_F(KuznyechikBlock, CloneHasNoKeyUntilItsOwnInit) {
@@ -239,11 +244,12 @@ TEST(Kuznyechik, SizesAndNullKey) {
 struct gost_ecb {
     gost_ecb() {
         ctx = OSSL_LIB_CTX_new();
-        if (ctx != nullptr && OSSL_PROVIDER_load(ctx, "gostprov") != nullptr)
-            cipher = EVP_CIPHER_fetch(ctx, "kuznyechik-ecb", nullptr);
+        if (ctx != nullptr) provider = OSSL_PROVIDER_load(ctx, "gostprov");
+        if (provider != nullptr) cipher = EVP_CIPHER_fetch(ctx, "kuznyechik-ecb", nullptr);
     }
     ~gost_ecb() {
         EVP_CIPHER_free(cipher);
+        if (provider != nullptr) OSSL_PROVIDER_unload(provider);
         OSSL_LIB_CTX_free(ctx);
     }
     bytes run(const bytes& key, const bytes& in, bool encrypt) const {
@@ -260,6 +266,7 @@ struct gost_ecb {
         return out;
     }
     OSSL_LIB_CTX* ctx = nullptr;
+    OSSL_PROVIDER* provider = nullptr;
     EVP_CIPHER* cipher = nullptr;
 };
 
