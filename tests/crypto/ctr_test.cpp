@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -290,6 +291,62 @@ TEST(CtrOwnership, CallersCipherNeedsNoKeyAndIsNotUsed) {
     ASSERT_TRUE(c.encrypt(plain.data(), plain.size(), out.data()));
     EXPECT_EQ(to_hex(out), kCipher);
 }
+
+// A transparent block cipher of any block size: E(x) = x XOR the key, so the
+// keystream shows the counter blocks directly.
+class xor_cipher : public block_cipher {
+public:
+    explicit xor_cipher(size_t bytes) : key_(bytes) {}
+    size_t blocksize() const override { return 8 * key_.size(); }
+    size_t keysize() const override { return 8 * key_.size(); }
+    block_cipher* clone() const override { return new xor_cipher(key_.size()); }
+    void clear() override { std::fill(key_.begin(), key_.end(), 0); }
+    bool init(const unsigned char* key, direction) override {
+        key_.assign(key, key + key_.size());
+        return true;
+    }
+    void encrypt_block(const unsigned char* in, unsigned char* out) override {
+        for (size_t k = 0; k < key_.size(); ++k) out[k] = in[k] ^ key_[k];
+    }
+    void decrypt_block(const unsigned char* in, unsigned char* out) override { encrypt_block(in, out); }
+
+private:
+    bytes key_;
+};
+
+class CtrOverAnyBlockSize : public ::testing::TestWithParam<size_t> {};
+
+// The counter spans the whole block, and runs of whole blocks, single blocks
+// and a partial tail give one continuous keystream for every block size.
+TEST_P(CtrOverAnyBlockSize, CounterCoversTheWholeBlockAndPiecesAgree) {
+    const size_t nb = GetParam();
+    ctr c{xor_cipher(nb)};
+    EXPECT_EQ(c.keysize(), 8 * nb);
+    EXPECT_EQ(c.ivsize(), 8 * nb);
+    const bytes key(nb, 0);
+    bytes iv(nb, 0xff);
+    iv[0] = 0x41;
+    iv[nb - 1] = 0xfe;
+    ASSERT_TRUE(c.init(key.data(), key.size(), iv.data(), iv.size()));
+    bytes stream(5 * nb + 3);
+    ASSERT_TRUE(c.encrypt(stream.data(), stream.size(), stream.data()));
+    std::vector<std::string> counters;
+    for (size_t b = 0; b < 5; ++b) counters.push_back(to_hex(stream.data() + b * nb, nb));
+    const std::string ones(2 * (nb - 2), 'f');
+    const std::string zeros(2 * (nb - 2), '0');
+    EXPECT_EQ(counters, (std::vector<std::string>{"41" + ones + "fe", "41" + ones + "ff", "42" + zeros + "00",
+                                                  "42" + zeros + "01", "42" + zeros + "02"}));
+    EXPECT_EQ(to_hex(stream.data() + 5 * nb, 3), "420000");
+
+    ASSERT_TRUE(c.init(key.data(), key.size(), iv.data(), iv.size()));
+    bytes pieces(stream.size());
+    const size_t first = nb / 2 + 1;
+    ASSERT_TRUE(c.encrypt(pieces.data(), first, pieces.data()));
+    ASSERT_TRUE(c.encrypt(pieces.data() + first, pieces.size() - first, pieces.data() + first));
+    EXPECT_EQ(to_hex(pieces), to_hex(stream));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, CtrOverAnyBlockSize, ::testing::Values(8, 16, 24, 32, 64, 200));
 
 // kuznyechik-ctr of the GOST provider: an 8-byte initial value, the rest of
 // the counter block zero, the whole block counting.
