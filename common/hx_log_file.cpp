@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/regex.hpp>
@@ -55,6 +56,50 @@ int rename_no_replace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// 0 when neither `base` nor any "<base>.<n>" exists, else the largest such n plus 1.
+unsigned long next_copy_number(const std::string& base) {
+    const fs::path base_path(base);
+    const std::string prefix = base_path.filename().string() + ".";
+    const fs::path dir = base_path.has_parent_path() ? base_path.parent_path() : fs::path(".");
+    boost::system::error_code ec;
+    bool taken = fs::symlink_status(base_path, ec).type() != fs::file_not_found && !ec;
+    unsigned long largest = 0;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.find_first_not_of("0123456789", prefix.size()) != std::string::npos ||
+            name.size() - prefix.size() > 9) {
+            continue;
+        }
+        taken = true;
+        largest = std::max(largest, std::stoul(name.substr(prefix.size())));
+    }
+    return taken ? largest + 1 : 0;
+}
+
+// The numbers of a rotation stamp in order (year, month, day, hours, minutes,
+// seconds, copy number or 0): they sort copies by the time of their rotation.
+std::vector<unsigned long> stamp_numbers(const std::string& stamp) {
+    std::vector<unsigned long> numbers;
+    std::size_t i = 0;
+    while (i < stamp.size()) {
+        const std::size_t digits = stamp.find_first_of("0123456789", i);
+        if (digits == std::string::npos) {
+            break;
+        }
+        std::size_t end = stamp.find_first_not_of("0123456789", digits);
+        if (end == std::string::npos) {
+            end = stamp.size();
+        }
+        const std::string number = stamp.substr(digits, std::min<std::size_t>(end - digits, 18));
+        numbers.push_back(std::stoul(number));
+        i = end;
+    }
+    numbers.resize(7, 0);
+    return numbers;
+}
+
 }  // namespace
 
 void FileLogger::set_max_size(unsigned long megabytes) {
@@ -78,9 +123,12 @@ int FileLogger::log_rotate() { return log_rotate_at(std::time(nullptr)); }
 
 int FileLogger::log_rotate_at(std::time_t when) {
     const std::string base = rotated_name(path_, when);
-    int result = rename_no_replace(path_, base);
-    for (unsigned n = 1; result == EEXIST && n < 1000; ++n) {
-        result = rename_no_replace(path_, base + "." + std::to_string(n));
+    // A copy of the same second gets a number above every copy of that
+    // second still present, so that the names keep the order of rotation.
+    unsigned long n = next_copy_number(base);
+    int result = rename_no_replace(path_, n == 0 ? base : base + "." + std::to_string(n));
+    for (int attempt = 0; result == EEXIST && attempt < 1000; ++attempt) {
+        result = rename_no_replace(path_, base + "." + std::to_string(++n));
     }
     if (result != 0) {
         return result;
@@ -113,7 +161,13 @@ std::multimap<std::int64_t, fs::path> FileLogger::get_files_by_mask(const fs::pa
         return found;
     }
     const std::string prefix = file_name + ".";
-    std::vector<fs::path> matches;
+    struct Match {
+        fs::path path;
+        std::int64_t seconds;
+        long nanoseconds;
+        std::vector<unsigned long> stamp;
+    };
+    std::vector<Match> matches;
     fs::directory_iterator it(directory, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -124,20 +178,26 @@ std::multimap<std::int64_t, fs::path> FileLogger::get_files_by_mask(const fs::pa
                                 name.end(), rotation_stamp())) {
             continue;
         }
-        boost::system::error_code status_ec;
-        if (fs::status(it->path(), status_ec).type() == fs::regular_file && !status_ec) {
-            matches.push_back(it->path());
+        struct stat info {};
+        if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;  // not a regular file, or gone since the listing
         }
+        matches.push_back({it->path(), static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                           info.st_mtim.tv_nsec, stamp_numbers(name.substr(prefix.size()))});
     }
-    // Names in order, so that copies of the same second keep their rotation
-    // order among equal times.
-    std::sort(matches.begin(), matches.end());
-    for (const auto& path : matches) {
-        boost::system::error_code time_ec;
-        const std::time_t written = fs::last_write_time(path, time_ec);
-        if (!time_ec) {
-            found.emplace(static_cast<std::int64_t>(written), path);
+    // Equal times keep their order in the map: put them in the order they were
+    // written, then rotated, so that the oldest copies are the ones removed.
+    std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
+        if (a.seconds != b.seconds) {
+            return a.seconds < b.seconds;
         }
+        if (a.nanoseconds != b.nanoseconds) {
+            return a.nanoseconds < b.nanoseconds;
+        }
+        return a.stamp < b.stamp;
+    });
+    for (const auto& match : matches) {
+        found.emplace(match.seconds, match.path);
     }
     return found;
 }

@@ -168,6 +168,25 @@ TEST_F(LogFile, RotationsWithinOneSecondKeepEveryEarlierFile) {
     EXPECT_EQ(FileLogger::get_files_by_mask(dir_, "app.log").size(), 3u);
 }
 
+TEST_F(LogFile, TrimmingAfterRotationsWithinOneSecondKeepsTheLatest) {
+    // Equal write times: the rotation order alone tells which copies are newest,
+    // also once the first name of that second has been freed by trimming.
+    const fs::path live = dir_ / "app.log";
+    FileLogger::set_max_rotate(2);
+    FileLogger logger(live.string());
+    const std::time_t when = local_time(2025, 3, 4, 5, 6, 7);
+    for (int i = 1; i <= 12; ++i) {
+        write_file(live, "r" + std::to_string(i));
+        fs::last_write_time(live, when);
+        ASSERT_EQ(logger.log_rotate_at(when), 0);
+    }
+    std::set<std::string> kept;
+    for (const auto& entry : FileLogger::get_files_by_mask(dir_, "app.log")) {
+        kept.insert(read_file(entry.second));
+    }
+    EXPECT_EQ(kept, (std::set<std::string>{"r11", "r12"}));
+}
+
 struct KeepCase {
     int existing;        // rotated files before the rotation
     unsigned long keep;  // max_rotate
