@@ -285,24 +285,21 @@ void kuznyechik::encrypt_block(const unsigned char* in, unsigned char* out) {
 
 void kuznyechik::encrypt_blocks(const unsigned char* in, unsigned char* out, size_t n) {
 #if defined(__SSE2__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    constexpr size_t kWide = 4;
     const tables& t = cipher_tables();
-    for (; n >= 4; n -= 4, in += 64, out += 64) {
-        __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
-        __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
-        __m128i x3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48));
+    for (; n >= kWide; n -= kWide, in += 16 * kWide, out += 16 * kWide) {
+        __m128i x[kWide];
+#pragma GCC unroll 16
+        for (size_t b = 0; b < kWide; ++b) x[b] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * b));
         for (unsigned i = 0; i < 9; ++i) {
             const __m128i k = round_key_vec(rk[i]);
-            x0 = lookup(t.T, _mm_xor_si128(x0, k));
-            x1 = lookup(t.T, _mm_xor_si128(x1, k));
-            x2 = lookup(t.T, _mm_xor_si128(x2, k));
-            x3 = lookup(t.T, _mm_xor_si128(x3, k));
+#pragma GCC unroll 16
+            for (size_t b = 0; b < kWide; ++b) x[b] = lookup(t.T, _mm_xor_si128(x[b], k));
         }
         const __m128i k = round_key_vec(rk[9]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(x0, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_xor_si128(x1, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_xor_si128(x2, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_xor_si128(x3, k));
+#pragma GCC unroll 16
+        for (size_t b = 0; b < kWide; ++b)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * b), _mm_xor_si128(x[b], k));
     }
 #endif
     for (; n > 0; --n, in += 16, out += 16) kuznyechik::encrypt_block(in, out);
