@@ -1,6 +1,7 @@
 #include "common/config_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <locale>
 #include <ostream>
@@ -134,17 +135,34 @@ bool ConfigFile::save(const std::string& path) const {
         text += entry->get();
         text += '\n';
     }
+    // A symbolic link stays in place: the file it points at is replaced.
+    std::string target = path;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved != nullptr) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
     std::string temporary;
-    const int fd = create_temporary(path, temporary);
+    const int fd = create_temporary(target, temporary);
     if (fd < 0) {
         return false;
     }
-    // A replaced file keeps its permissions; a new one gets 0666 less the umask.
+    // A replaced file keeps its permissions and, where allowed, its owner; a
+    // new one gets 0666 less the umask.
     struct stat old {};
-    bool ok = ::stat(path.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+    bool ok = true;
+    if (::stat(target.c_str(), &old) == 0) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // not permitted for an ordinary user: the file becomes the caller's
+        }
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
     ok = ok && write_all(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temporary.c_str());
     }

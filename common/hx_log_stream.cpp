@@ -69,10 +69,20 @@ std::map<HxLogLvl::MaskLevel, HxLogStream::Destinations>& HxLogStream::level_log
 
 void HxLogStream::start_record() {
     if (read_config_) {
-        if (!load_properties()) {
-            set_properties(HxLogLvl::Info, 1, 10);
-        }
         read_config_ = false;
+        bool loaded = false;
+        try {
+            loaded = load_properties();
+        } catch (...) {
+            // treated as an unreadable file: the defaults follow
+        }
+        if (!loaded) {
+            try {
+                set_properties(HxLogLvl::Info, 1, 10);
+            } catch (...) {
+                // the record is still written, at the level set so far
+            }
+        }
     }
     if (!tag().empty()) {
         buffer_ << tag() << "[" << ::getpid() << "] ";

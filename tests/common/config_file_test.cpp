@@ -229,6 +229,18 @@ TEST_F(ConfigFileTest, SaveReplacesTheWholeFileAndKeepsItsPermissions) {
     EXPECT_TRUE(config.path().empty()) << "save does not change the stored path";
 }
 
+TEST_F(ConfigFileTest, SaveThroughASymbolicLinkReplacesTheFileItPointsAt) {
+    fs::create_directory(dir_ / "real");
+    write_file(dir_ / "real" / "target.conf", "old 1\n");
+    fs::create_symlink("real/target.conf", dir_ / "link.conf");
+    ConfigFile config;
+    config.addVariable("new", "2");
+    ASSERT_TRUE(config.save((dir_ / "link.conf").string()));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.conf"));
+    EXPECT_EQ(read_file(dir_ / "real" / "target.conf"), "new 2\n");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"link.conf", "real"}));
+}
+
 TEST_F(ConfigFileTest, NewFileGetsTheUsualPermissions) {
     const mode_t old_mask = ::umask(022);
     ConfigFile config;
