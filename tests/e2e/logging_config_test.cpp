@@ -59,7 +59,11 @@ std::vector<std::string> names_in(const std::string& dir) {
 class LoggingConfig : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::remove_all("/opt/kelvomar/etc");
+        std::string why;
+        if (!kevra_test::in_sandbox(why)) {
+            return;  // the test skips (or fails under CI) before touching any real path
+        }
+        fs::remove_all(kEtc);
         fs::remove_all(kLogDir);
         fs::create_directories(kLogDir);
         HxLogStream::set_default_loggers(HxDestination::File(kLog), HxDestination::Stdout());
