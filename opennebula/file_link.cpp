@@ -17,7 +17,12 @@ int read_file_link(const std::string& path, std::string& target, const std::stri
     if (host.empty() || host == hx_utils_common::get_nodename()) {
         try {
             if (fs::is_symlink(fs::symlink_status(path))) {
-                target = fs::weakly_canonical(fs::absolute(path)).string();
+                const fs::path link = fs::absolute(path);
+                fs::path next = fs::read_symlink(link);
+                if (next.is_relative())
+                    next = link.parent_path() / next;
+                // The existing part is resolved fully; a missing end is named as the link points to it.
+                target = fs::weakly_canonical(next).string();
                 if (!fs::exists(target)) {
                     log_error(prototype + ": can't find file: " + target);
                     return 1;
