@@ -1,0 +1,179 @@
+"""What every stand-in shares: the call log, fault injection, the command-line
+option rules of the platform's CLI, and how answers reach the streams."""
+import copy
+import fnmatch
+import os
+import re
+import sys
+
+import state
+
+_PLAIN = re.compile(r"^[A-Za-z0-9_@%+=:,./-]+$")
+
+
+def shell_word(word):
+    """One argument as it is written in the call log."""
+    if _PLAIN.match(word):
+        return word
+    return "'" + word.replace("'", "'\\''") + "'"
+
+
+def log_call(state_dir, tool_path, args):
+    line = " ".join([tool_path] + [shell_word(a) for a in args]) + "\n"
+    calls = os.path.join(state_dir, "calls")
+    os.makedirs(calls, exist_ok=True)
+    for name in (os.path.basename(tool_path) + ".log", "all.log"):
+        with open(os.path.join(calls, name), "a") as log:
+            log.write(line)
+
+
+class Fail(Exception):
+    """A refused call: the message goes to standard error, the status is the exit code."""
+
+    def __init__(self, message, status=255):
+        super().__init__(message)
+        self.message = message
+        self.status = status
+
+
+class Answer:
+    """What a call prints, gathered so that a fault can change it."""
+
+    def __init__(self):
+        self.out = []
+        self.err = []
+
+    def say(self, text=""):
+        self.out.append(text if text.endswith("\n") else text + "\n")
+
+    def write(self, text):
+        self.out.append(text)
+
+    def warn(self, text):
+        self.err.append(text if text.endswith("\n") else text + "\n")
+
+
+def take_fault(platform, tool, subcommand, args):
+    """The first fault that matches this call, its counters advanced; or None."""
+    for fault in platform.data["faults"]:
+        if fault["tool"] != tool:
+            continue
+        if fault.get("subcommand", "*") not in ("*", subcommand):
+            continue
+        if any(word not in args for word in fault.get("with_args", [])):
+            continue
+        fault["seen"] = fault.get("seen", 0) + 1
+        if fault["seen"] <= fault.get("skip_first", 0):
+            continue
+        times = fault.get("times")
+        used = fault.get("used", 0)
+        if times is not None and used >= times:
+            continue
+        fault["used"] = used + 1
+        return fault
+    return None
+
+
+def image_fate(platform, name):
+    """The fate that the fixture gave to images of this name, or None."""
+    for fate in platform.data["fates"]:
+        if fnmatch.fnmatchcase(name, fate["glob"]):
+            return fate
+    return None
+
+
+def emit(answer, status):
+    sys.stdout.write("".join(answer.out))
+    sys.stdout.flush()
+    sys.stderr.write("".join(answer.err))
+    sys.stderr.flush()
+    sys.exit(status)
+
+
+def run(tool_path, handler):
+    """Runs one call of a platform tool: log, faults, handler, answer."""
+    state_dir = state.refuse_outside_sandbox()
+    args = sys.argv[1:]
+    log_call(state_dir, tool_path, args)
+    tool = os.path.basename(tool_path)
+    answer = Answer()
+    status = 0
+    with state.Platform() as platform:
+        fault = take_fault(platform, tool, args[0] if args else "", args)
+        platform.save()
+        if fault and "exit" in fault:
+            answer.out.append(fault.get("stdout", ""))
+            answer.err.append(fault.get("stderr", ""))
+            emit(answer, fault["exit"])
+        if fault and fault.get("no_effect"):
+            answer.out.append(fault.get("stdout", ""))
+            emit(answer, 0)
+        if fault and "warning" in fault:
+            answer.warn(fault["warning"])
+        before = copy.deepcopy(platform.data)
+        try:
+            status = handler(platform, args, answer) or 0
+        except Fail as failure:
+            platform.data = before
+            answer.warn(failure.message)
+            status = failure.status
+    if fault and fault.get("malformed"):
+        text = "".join(answer.out)
+        answer.out = [text[: len(text) // 2]]
+    emit(answer, status)
+
+
+# --- the platform CLI's option rules ------------------------------------------
+
+def parse_options(args, spec):
+    """Splits `args` into positional arguments and options, as the CLI does.
+
+    `spec` maps every accepted spelling ("-d", "--datastore") to a pair
+    (key, takes_value). An option that is not in `spec` is refused with
+    "invalid option: ..."; a value that is missing, or that looks like an
+    option itself, with "missing argument: ...".
+    """
+    positional = []
+    options = {}
+    i = 0
+    while i < len(args):
+        word = args[i]
+        if word == "--":
+            positional.extend(args[i + 1:])
+            break
+        if word.startswith("-") and word != "-":
+            name, value = word, None
+            if word.startswith("--") and "=" in word:
+                name, value = word.split("=", 1)
+            if name not in spec:
+                raise Fail("invalid option: " + name)
+            key, takes_value = spec[name]
+            if takes_value:
+                if value is None:
+                    if i + 1 >= len(args) or args[i + 1].startswith("-"):
+                        raise Fail("missing argument: " + name)
+                    i += 1
+                    value = args[i]
+                options[key] = value
+            else:
+                options[key] = True
+        else:
+            positional.append(word)
+        i += 1
+    return positional, options
+
+
+def need_params(command, positional, count, usage):
+    if len(positional) < count:
+        sys.stdout.write(usage + "\n")
+        raise Fail("Command %s requires %d parameter%s to run." % (command, count, "" if count == 1 else "s"))
+
+
+def general_help(tool, subcommands):
+    """What the CLI prints for an unknown subcommand (and exits 0)."""
+    lines = ["## SYNOPSIS", "", "%s COMMAND [args..] [options..]" % tool, "", "## COMMANDS", ""]
+    lines += ["* " + name for name in subcommands]
+    return "\n".join(lines) + "\n"
+
+
+XML_OPTIONS = {"-x": ("xml", False), "--xml": ("xml", False)}

@@ -1,0 +1,444 @@
+#!/usr/bin/python3 -BSE
+"""The fixture command: declares the platform's objects for a test, injects
+faults, and reads the state and the call logs back. See tests/platform/README.md."""
+import argparse
+import os
+import sys
+
+import model
+import state
+from cli import Fail
+from xmldoc import render, template_element
+
+TASKS_DIR = "/opt/kelvomar/var/tasks"
+DS_TYPES = {"image": 0, "system": 1, "file": 2, "backup": 3}
+
+
+def pairs(text):
+    """"K=V,K=V" as a dict (keys upper-cased as the platform stores them)."""
+    result = {}
+    for item in filter(None, text.split(",")):
+        if "=" not in item:
+            raise Fail("fixture: expected KEY=VALUE, got " + item, 2)
+        key, value = item.split("=", 1)
+        result[key.strip().upper()] = value
+    return result
+
+
+def number(text, table):
+    if text.isdigit():
+        return int(text)
+    if text.upper() in table:
+        return table.index(text.upper())
+    raise Fail("fixture: unknown value " + text, 2)
+
+
+def create_private_dirs(paths):
+    for path in paths:
+        if state.is_private(path) and path.startswith(("/var/tmp", state.sandbox_root())):
+            os.makedirs(path, exist_ok=True)
+
+
+# --- declaring ----------------------------------------------------------------
+
+def cmd_datastore(p, a):
+    ident = p.new_id("datastore", a.id)
+    ds_type = DS_TYPES.get(a.type, None) if not a.type.isdigit() else int(a.type)
+    if ds_type is None:
+        raise Fail("fixture: unknown datastore type " + a.type, 2)
+    tm_mad = a.tm_mad
+    ds_mad = a.ds_mad or ("-" if ds_type == 1 else {"ceph": "ceph", "lvm_lvm": "lvm"}.get(tm_mad, "fs"))
+    disk_type = a.disk_type if a.disk_type is not None else {"ceph": 3, "lvm_lvm": 2}.get(tm_mad, 0)
+    if ds_type in (2, 3):
+        disk_type = 0
+    base_path = a.base_path or os.path.join(p.dir, "var/lib/one/") + "/datastores/%d" % ident
+    if not state.is_private(base_path):
+        raise Fail("fixture: the base path must lie inside the sandbox: " + base_path, 2)
+    os.makedirs(base_path, exist_ok=True)
+    template = {"DS_MAD": ds_mad, "TM_MAD": tm_mad, "TYPE": model.DS_TYPES[ds_type],
+                "DISK_TYPE": model.DISK_TYPES[disk_type], "CLONE_TARGET": "SYSTEM", "LN_TARGET": "NONE",
+                "ALLOW_ORPHANS": "NO"}
+    if a.safe_dirs is None and a.restricted_dirs is None:
+        template["SAFE_DIRS"], template["RESTRICTED_DIRS"] = "/var/tmp", "/"
+    if a.safe_dirs is not None:
+        template["SAFE_DIRS"] = a.safe_dirs
+    if a.restricted_dirs is not None:
+        template["RESTRICTED_DIRS"] = a.restricted_dirs
+    if tm_mad == "ceph":
+        template.update({"POOL_NAME": "one", "CEPH_USER": "libvirt", "BRIDGE_LIST": "ceph-node"})
+    for item in a.attr:
+        template.update(pairs(item))
+    create_private_dirs(template.get("SAFE_DIRS", "").split())
+    p.data["datastores"][str(ident)] = {
+        "id": ident, "name": a.name, "uid": 0, "uname": "oneadmin", "type": ds_type, "ds_mad": ds_mad,
+        "tm_mad": tm_mad, "base_path": base_path, "disk_type": disk_type, "state": 0,
+        "total_mb": a.total_mb, "free_mb": a.free_mb, "used_mb": max(0, a.total_mb - a.free_mb),
+        "template": template}
+    return ident
+
+
+def cmd_image(p, a):
+    datastore = model.find(p, "datastore", a.datastore)
+    if datastore["type"] not in (0, 2):
+        raise Fail("fixture: images live in image or file datastores", 2)
+    model.check_name_free(p, "image", a.name)
+    image_type = number(a.type, model.IMAGE_TYPES)
+    attrs = {}
+    if a.prefix is not None:
+        attrs["DEV_PREFIX"] = a.prefix
+    elif image_type in (0, 2):
+        attrs["DEV_PREFIX"] = "sd"
+    if a.driver is not None:
+        attrs["DRIVER"] = a.driver
+    for item in a.attr:
+        attrs.update(pairs(item))
+    image = model.new_image(p, a.name, datastore, a.owner, image_type, 1 if a.persistent else 0, attrs,
+                            a.state, a.id)
+    image["path"] = a.path or ""
+    image["format"] = a.format
+    if a.content is not None:
+        model.place_image_data(p, image, datastore, content=a.content.encode())
+    elif a.content_file is not None:
+        model.place_image_data(p, image, datastore, source_path=a.content_file)
+    else:
+        size = a.size_bytes if a.size_bytes is not None else (a.size_mb << 20 if a.size_mb is not None else 65543)
+        model.place_image_data(p, image, datastore, byte_count=size)
+    if a.locked_queries is not None:
+        image["state"], image["locked_queries"] = 4, a.locked_queries
+        image["then_state"] = a.then_state
+    return image["id"]
+
+
+def cmd_template(p, a):
+    model.check_name_free(p, "template", a.name)
+    ident = p.new_id("template", a.id)
+    attrs = [["DISK", pairs(d)] for d in a.disk]
+    for item in a.attr:
+        for key, value in pairs(item).items():
+            attrs.append([key, value])
+    for name, values in a.vector:
+        attrs.append([name.upper(), pairs(values)])
+    p.data["templates"][str(ident)] = {"id": ident, "name": a.name, "uname": a.owner, "uid": p.uid(a.owner),
+                                       "regtime": p.now(), "attrs": attrs}
+    return ident
+
+
+def cmd_vm(p, a):
+    ident = p.new_id("vm", a.id)
+    disks = []
+    for text in a.disk:
+        disk = pairs(text)
+        if "IMAGE" in disk and "IMAGE_ID" not in disk:
+            image = model.find(p, "image", disk.pop("IMAGE"))
+            disk.pop("IMAGE_UNAME", None)
+            disk["IMAGE_ID"] = str(image["id"])
+        image = p.data["images"].get(disk.get("IMAGE_ID", ""))
+        if image is not None and a.state not in (6,):
+            image["state"] = 8 if image["persistent"] else 2
+        disks.append(disk)
+    host_id = None
+    if a.host:
+        host_id = model.find(p, "host", a.host)["id"]
+    p.data["vms"][str(ident)] = {"id": ident, "name": a.name, "uname": a.owner, "uid": p.uid(a.owner),
+                                 "state": a.state, "lcm_state": a.lcm_state if a.state == 3 else 0,
+                                 "host": a.host, "host_id": host_id, "stime": p.now(), "disks": disks,
+                                 "template_id": a.template_id}
+    return ident
+
+
+def cmd_host(p, a):
+    ident = p.new_id("host", a.id)
+    p.data["hosts"][str(ident)] = {"id": ident, "name": a.name, "hostname": a.hostname or a.name}
+    return ident
+
+
+def cmd_task_secret(p, a):
+    os.makedirs(TASKS_DIR, exist_ok=True)
+    path = TASKS_DIR + "/task_secret_" + a.task_id
+    with open(path, "w") as f:
+        f.write(a.content if a.content is not None else "secret-of-" + a.task_id)
+    os.chmod(path, 0o600)
+    return path
+
+
+def cmd_config(p, a):
+    if a.lock_queries is not None:
+        p.data["config"]["lock_queries"] = a.lock_queries
+
+
+def cmd_system(p, a):
+    if a.pretty_name is not None:
+        with open("/etc/os-release") as f:
+            lines = [l for l in f.read().splitlines() if not l.startswith("PRETTY_NAME=")]
+        with open("/etc/os-release", "w") as f:
+            f.write('PRETTY_NAME="%s"\n' % a.pretty_name + "".join(l + "\n" for l in lines))
+    if a.kevra_version is not None:
+        with open("/etc/kevra_version", "w") as f:
+            f.write(a.kevra_version)
+    if a.no_kevra_version and os.path.exists("/etc/kevra_version"):
+        os.remove("/etc/kevra_version")
+    if a.no_onevm and os.path.lexists("/usr/bin/onevm"):
+        os.remove("/usr/bin/onevm")
+
+
+def cmd_set_image(p, a):
+    image = model.find(p, "image", a.image)
+    if a.state is not None:
+        image["prev_state"], image["state"] = image["state"], a.state
+    if a.locked_queries is not None:
+        image["state"], image["locked_queries"] = 4, a.locked_queries
+    if a.then_state is not None:
+        image["then_state"] = a.then_state
+
+
+def cmd_fault(p, a):
+    if a.tool == "image-fate":
+        if not a.name_glob:
+            raise Fail("fixture: image-fate needs --name-glob", 2)
+        fate = {"glob": a.name_glob}
+        if a.stuck_locked:
+            fate["stuck"] = True
+        if a.then_state is not None:
+            fate["then_state"] = a.then_state
+        p.data["fates"].append(fate)
+        return
+    fault = {"tool": a.tool, "subcommand": a.subcommand, "with_args": a.with_arg, "skip_first": a.skip_first}
+    if a.times is not None:
+        fault["times"] = a.times
+    kinds = 0
+    for key in ("exit", "warning", "signal", "bad_pid", "delay"):
+        value = getattr(a, key)
+        if value is not None:
+            fault[key] = value
+            kinds += key != "delay"
+    for key in ("malformed", "no_effect"):
+        if getattr(a, key):
+            fault[key] = True
+            kinds += 1
+    if a.stdout is not None:
+        fault["stdout"] = a.stdout
+    if a.stderr is not None:
+        fault["stderr"] = a.stderr
+    if kinds > 1:
+        raise Fail("fixture: one kind of fault at a time", 2)
+    p.data["faults"].append(fault)
+
+
+# --- reading back -------------------------------------------------------------
+
+def cmd_list(p, a):
+    kind = a.kind.rstrip("s")
+    if kind not in model.KINDS:
+        raise Fail("fixture: unknown kind " + a.kind, 2)
+    for record in model.sorted_records(p, kind):
+        print("%d\t%s\t%s" % (record["id"], record["name"], record.get("state", "")))
+
+
+IMAGE_FIELDS = {"id": "id", "name": "name", "state": "state", "source": "source", "data-path": "data",
+                "size-mb": "size_mb", "persistent": "persistent", "datastore": "datastore_id", "type": "type",
+                "disk-type": "disk_type", "path": "path"}
+
+
+def cmd_get(p, a):
+    if a.kind == "image":
+        image = model.find(p, "image", a.ref)
+        if a.field in ("prefix", "driver"):
+            print(image["template"].get("DEV_PREFIX" if a.field == "prefix" else "DRIVER", ""))
+        elif a.field in IMAGE_FIELDS:
+            print(image[IMAGE_FIELDS[a.field]])
+        else:
+            raise Fail("fixture: unknown image field " + a.field, 2)
+    elif a.kind == "template":
+        template = model.find(p, "template", a.ref)
+        if a.field != "xml":
+            raise Fail("fixture: template field is xml", 2)
+        sys.stdout.write(render(template_element("TEMPLATE", template["attrs"])))
+    elif a.kind == "datastore":
+        datastore = model.find(p, "datastore", a.ref)
+        key = a.field.replace("-", "_")
+        if key not in datastore:
+            raise Fail("fixture: unknown datastore field " + a.field, 2)
+        print(datastore[key])
+    else:
+        raise Fail("fixture: get image|template|datastore", 2)
+
+
+def cmd_calls(p, a):
+    path = os.path.join(p.dir, "calls", os.path.basename(a.tool) + ".log")
+    if a.clear:
+        for name in os.listdir(os.path.dirname(path)) if os.path.isdir(os.path.dirname(path)) else []:
+            if name.endswith(".log"):
+                open(os.path.join(p.dir, "calls", name), "w").close()
+        return
+    if os.path.exists(path):
+        with open(path) as f:
+            sys.stdout.write(f.read())
+
+
+def cmd_archives(p, a):
+    import hxfd_store
+    for name in hxfd_store.Store(p.dir).names():
+        print(name)
+
+
+def cmd_archive_files(p, a):
+    import hxfd_store
+    archive = hxfd_store.Store(p.dir).open(a.name)
+    if archive is None:
+        raise Fail("fixture: no archive " + a.name, 1)
+    for entry in archive.entries():
+        print("%s\t%d" % (entry["name"], entry["size"]))
+
+
+# --- the command line -----------------------------------------------------------
+
+def parser():
+    top = argparse.ArgumentParser(prog="fixture", description=__doc__)
+    verbs = top.add_subparsers(dest="verb", required=True)
+
+    v = verbs.add_parser("datastore")
+    v.add_argument("--name", required=True)
+    v.add_argument("--id", type=int)
+    v.add_argument("--type", default="image")
+    v.add_argument("--tm-mad", default="shared")
+    v.add_argument("--ds-mad")
+    v.add_argument("--disk-type", type=int)
+    v.add_argument("--free-mb", type=int, default=10240)
+    v.add_argument("--total-mb", type=int, default=20480)
+    v.add_argument("--base-path")
+    v.add_argument("--safe-dirs")
+    v.add_argument("--restricted-dirs")
+    v.add_argument("--attr", action="append", default=[])
+    v.set_defaults(run=cmd_datastore)
+
+    v = verbs.add_parser("image")
+    v.add_argument("--name", required=True)
+    v.add_argument("--datastore", required=True)
+    v.add_argument("--id", type=int)
+    v.add_argument("--type", default="OS")
+    v.add_argument("--persistent", action="store_true")
+    v.add_argument("--prefix")
+    v.add_argument("--driver")
+    v.add_argument("--format", default="raw")
+    v.add_argument("--path")
+    data = v.add_mutually_exclusive_group()
+    data.add_argument("--content")
+    data.add_argument("--content-file")
+    data.add_argument("--size-bytes", type=int)
+    data.add_argument("--size-mb", type=int)
+    v.add_argument("--state", type=int, default=1)
+    v.add_argument("--owner", default="oneadmin")
+    v.add_argument("--locked-queries", type=int)
+    v.add_argument("--then-state", type=int, default=1)
+    v.add_argument("--attr", action="append", default=[])
+    v.set_defaults(run=cmd_image)
+
+    v = verbs.add_parser("template")
+    v.add_argument("--name", required=True)
+    v.add_argument("--id", type=int)
+    v.add_argument("--owner", default="oneadmin")
+    v.add_argument("--disk", action="append", default=[])
+    v.add_argument("--attr", action="append", default=[])
+    v.add_argument("--vector", nargs=2, action="append", default=[], metavar=("NAME", "K=V,..."))
+    v.set_defaults(run=cmd_template)
+
+    v = verbs.add_parser("vm")
+    v.add_argument("--name", required=True)
+    v.add_argument("--id", type=int)
+    v.add_argument("--state", type=int, default=3)
+    v.add_argument("--lcm-state", type=int, default=3)
+    v.add_argument("--host")
+    v.add_argument("--disk", action="append", default=[])
+    v.add_argument("--owner", default="oneadmin")
+    v.add_argument("--template-id", type=int)
+    v.set_defaults(run=cmd_vm)
+
+    v = verbs.add_parser("host")
+    v.add_argument("--name", required=True)
+    v.add_argument("--id", type=int)
+    v.add_argument("--hostname")
+    v.set_defaults(run=cmd_host)
+
+    v = verbs.add_parser("task-secret")
+    v.add_argument("task_id")
+    v.add_argument("--content")
+    v.set_defaults(run=cmd_task_secret)
+
+    v = verbs.add_parser("config")
+    v.add_argument("--lock-queries", type=int)
+    v.set_defaults(run=cmd_config)
+
+    v = verbs.add_parser("system")
+    v.add_argument("--pretty-name")
+    v.add_argument("--kevra-version")
+    v.add_argument("--no-kevra-version", action="store_true")
+    v.add_argument("--no-onevm", action="store_true")
+    v.set_defaults(run=cmd_system)
+
+    v = verbs.add_parser("set-image")
+    v.add_argument("image")
+    v.add_argument("--state", type=int)
+    v.add_argument("--locked-queries", type=int)
+    v.add_argument("--then-state", type=int)
+    v.set_defaults(run=cmd_set_image)
+
+    v = verbs.add_parser("fault")
+    v.add_argument("tool", choices=["onetemplate", "oneimage", "onedatastore", "onevm", "onehost", "rbd", "lvs",
+                                    "hxfd", "image-fate"])
+    v.add_argument("subcommand", nargs="?", default="*")
+    v.add_argument("--with-arg", action="append", default=[])
+    v.add_argument("--skip-first", type=int, default=0)
+    v.add_argument("--times", type=int)
+    v.add_argument("--exit", type=int)
+    v.add_argument("--stdout")
+    v.add_argument("--stderr")
+    v.add_argument("--malformed", action="store_true")
+    v.add_argument("--warning")
+    v.add_argument("--no-effect", action="store_true")
+    v.add_argument("--signal")
+    v.add_argument("--bad-pid")
+    v.add_argument("--delay", type=float)
+    v.add_argument("--name-glob")
+    v.add_argument("--stuck-locked", action="store_true")
+    v.add_argument("--then-state", type=int)
+    v.set_defaults(run=cmd_fault)
+
+    v = verbs.add_parser("list")
+    v.add_argument("kind")
+    v.set_defaults(run=cmd_list)
+
+    v = verbs.add_parser("get")
+    v.add_argument("kind")
+    v.add_argument("ref")
+    v.add_argument("field")
+    v.set_defaults(run=cmd_get)
+
+    v = verbs.add_parser("calls")
+    v.add_argument("tool", nargs="?", default="all")
+    v.add_argument("--clear", action="store_true")
+    v.set_defaults(run=cmd_calls)
+
+    v = verbs.add_parser("archives")
+    v.set_defaults(run=cmd_archives)
+
+    v = verbs.add_parser("archive-files")
+    v.add_argument("name")
+    v.set_defaults(run=cmd_archive_files)
+    return top
+
+
+def main():
+    state.refuse_outside_sandbox()
+    args = parser().parse_args()
+    try:
+        with state.Platform() as platform:
+            result = args.run(platform, args)
+    except (Fail, ValueError) as failure:
+        sys.stderr.write(getattr(failure, "message", str(failure)) + "\n")
+        sys.exit(getattr(failure, "status", 2))
+    if result is not None:
+        print(result)
+
+
+if __name__ == "__main__":
+    main()

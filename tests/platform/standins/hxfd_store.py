@@ -1,0 +1,98 @@
+"""The engine stand-in's archives and the store that stands for the media server.
+
+An archive is a tar file: first a member ".hxfd-index.json" describing it
+(its name, media server, task, crypto, and every entry with size and
+SHA-256), then one member per entry under its archive name. The store keeps
+one archive per name in $KEVRA_PLATFORM_STATE/hxfd-store/<name>.hxfd.
+"""
+import hashlib
+import io
+import json
+import os
+import tarfile
+
+INDEX = ".hxfd-index.json"
+
+
+def safe_entry_name(name):
+    """True when `name` stays inside the folder it is unpacked into."""
+    parts = name.split("/")
+    return bool(name) and not name.startswith("/") and ".." not in parts and INDEX != name
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+class Archive:
+    def __init__(self, path):
+        self.path = path
+        with tarfile.open(path, "r:") as tar:
+            self.index = json.load(tar.extractfile(INDEX))
+
+    def entries(self):
+        return self.index["entries"]
+
+    def extract(self, name, target):
+        """Writes the entry `name` to `target`, byte for byte, with its mode."""
+        with tarfile.open(self.path, "r:") as tar:
+            member = tar.getmember(name)
+            source = tar.extractfile(member)
+            os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
+            with open(target, "wb") as out:
+                for block in iter(lambda: source.read(1 << 20), b""):
+                    out.write(block)
+            os.chmod(target, member.mode & 0o7777)
+
+
+def write_archive(path, index, files):
+    """A new archive at `path`: `files` is a list of (archive name, local path)."""
+    tmp = path + ".part"
+    with tarfile.open(tmp, "w:") as tar:
+        data = json.dumps(index, indent=1, sort_keys=True).encode()
+        info = tarfile.TarInfo(INDEX)
+        info.size = len(data)
+        tar.addfile(info, io.BytesIO(data))
+        for name, local in files:
+            info = tarfile.TarInfo(name)
+            info.size = os.path.getsize(local) if os.path.isfile(local) else _device_size(local)
+            info.mode = os.stat(local).st_mode & 0o7777
+            with open(local, "rb") as f:
+                tar.addfile(info, f)
+    os.replace(tmp, path)
+
+
+def _device_size(path):
+    with open(path, "rb") as f:
+        return f.seek(0, os.SEEK_END)
+
+
+class Store:
+    def __init__(self, state_dir):
+        self.dir = os.path.join(state_dir, "hxfd-store")
+
+    def path_of(self, name):
+        return os.path.join(self.dir, name.replace("/", "_") + ".hxfd")
+
+    def names(self):
+        if not os.path.isdir(self.dir):
+            return []
+        return sorted(n[: -len(".hxfd")] for n in os.listdir(self.dir) if n.endswith(".hxfd"))
+
+    def open(self, name):
+        path = self.path_of(name)
+        return Archive(path) if os.path.exists(path) else None
+
+    def put(self, name, archive_path):
+        os.makedirs(self.dir, exist_ok=True)
+        target = self.path_of(name)
+        if os.path.realpath(archive_path) != os.path.realpath(target):
+            with open(archive_path, "rb") as src, open(target + ".part", "wb") as dst:
+                for block in iter(lambda: src.read(1 << 20), b""):
+                    dst.write(block)
+            os.replace(target + ".part", target)
+        return target

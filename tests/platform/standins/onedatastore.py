@@ -1,0 +1,60 @@
+#!/usr/bin/python3 -BSE
+"""Stand-in for /usr/bin/onedatastore: show and list."""
+import cli
+import model
+from xmldoc import render
+
+TOOL = "/usr/bin/onedatastore"
+SUBCOMMANDS = ["create", "show", "list", "delete", "enable", "disable", "update"]
+
+
+def show(platform, positional, options, answer):
+    cli.need_params("show", positional, 1, "## USAGE\nshow <datastoreid>")
+    datastore = model.find(platform, "datastore", positional[0])
+    if options.get("xml"):
+        answer.write(render(model.datastore_doc(platform, datastore)))
+        return
+    answer.write(model.show_text(
+        "DATASTORE %d INFORMATION" % datastore["id"],
+        [("ID", datastore["id"]), ("NAME", datastore["name"]), ("USER", "oneadmin"), ("GROUP", "oneadmin"),
+         ("CLUSTERS", "0"), ("TYPE", model.DS_TYPES[datastore["type"]]), ("DS_MAD", datastore["ds_mad"]),
+         ("TM_MAD", datastore["tm_mad"]), ("BASE PATH", datastore["base_path"]),
+         ("DISK_TYPE", model.DISK_TYPES.get(datastore["disk_type"], "")),
+         ("STATE", "READY" if datastore.get("state", 0) == 0 else "DISABLED")],
+        [("DATASTORE CAPACITY", ["TOTAL:         : %dM" % datastore["total_mb"],
+                                 "FREE:          : %dM" % datastore["free_mb"],
+                                 "USED:          : %dM" % datastore["used_mb"]]),
+         ("DATASTORE TEMPLATE", model.attrs_text(list(datastore["template"].items())))]))
+
+
+def list_(platform, positional, options, answer):
+    datastores = model.sorted_records(platform, "datastore")
+    if options.get("xml"):
+        answer.write(render(model.pool("DATASTORE_POOL", [model.datastore_doc(platform, d) for d in datastores])))
+        return
+    header = "  ID NAME         SIZE AVA CLUSTERS IMAGES TYPE DS      TM      STAT"
+    rows = []
+    for d in reversed(datastores):
+        avail = "%d%%" % round(100.0 * d["free_mb"] / d["total_mb"]) if d["total_mb"] else "-"
+        images = sum(1 for i in platform.data["images"].values() if i["datastore_id"] == d["id"])
+        rows.append("%4s %s %s %s %s %s %s %s %s %s" % (
+            d["id"], model.cut(d["name"], 12), model.cut("%dG" % (d["total_mb"] // 1024), 4, left=False),
+            model.cut(avail, 3, left=False), model.cut("0", 8), model.cut(images, 6, left=False),
+            model.cut(model.DS_TYPES_SHORT[d["type"]], 4), model.cut(d["ds_mad"], 7), model.cut(d["tm_mad"], 7),
+            model.cut("on" if d.get("state", 0) == 0 else "off", 4)))
+    answer.write(model.table(header, rows))
+
+
+HANDLERS = {"show": show, "list": list_}
+
+
+def handle(platform, args, answer):
+    if not args or args[0] not in HANDLERS:
+        answer.write(cli.general_help("onedatastore", SUBCOMMANDS))
+        return 0
+    positional, options = cli.parse_options(args[1:], cli.XML_OPTIONS)
+    return HANDLERS[args[0]](platform, positional, options, answer)
+
+
+if __name__ == "__main__":
+    cli.run(TOOL, handle)

@@ -1,0 +1,49 @@
+#!/usr/bin/python3 -BSE
+"""Stand-in for /usr/bin/onehost: list (and show)."""
+import cli
+import model
+from xmldoc import render
+
+TOOL = "/usr/bin/onehost"
+SUBCOMMANDS = ["create", "show", "list", "delete", "enable", "disable", "offline", "sync"]
+
+
+def show(platform, positional, options, answer):
+    cli.need_params("show", positional, 1, "## USAGE\nshow <hostid>")
+    host = model.find(platform, "host", positional[0])
+    if options.get("xml"):
+        answer.write(render(model.host_doc(platform, host)))
+        return
+    answer.write(model.show_text("HOST %d INFORMATION" % host["id"],
+                                 [("ID", host["id"]), ("NAME", host["name"]), ("CLUSTER", "default"),
+                                  ("STATE", "MONITORED")], []))
+
+
+def list_(platform, positional, options, answer):
+    hosts = model.sorted_records(platform, "host")
+    if options.get("xml"):
+        answer.write(render(model.pool("HOST_POOL", [model.host_doc(platform, h) for h in hosts])))
+        return
+    header = "  ID NAME            CLUSTER    TVM      ALLOCATED_CPU      ALLOCATED_MEM STAT"
+    rows = []
+    for h in reversed(hosts):
+        vms = sum(1 for vm in platform.data["vms"].values() if vm.get("host") == h["name"])
+        rows.append("%4s %s %s %s %s %s %s" % (
+            h["id"], model.cut(h["name"], 15), model.cut("default", 10), model.cut(vms, 3, left=False),
+            model.cut("0 / 800 (0%)", 18, left=False), model.cut("0K / 15.5G (0%)", 18, left=False), "on"))
+    answer.write(model.table(header, rows))
+
+
+HANDLERS = {"show": show, "list": list_}
+
+
+def handle(platform, args, answer):
+    if not args or args[0] not in HANDLERS:
+        answer.write(cli.general_help("onehost", SUBCOMMANDS))
+        return 0
+    positional, options = cli.parse_options(args[1:], cli.XML_OPTIONS)
+    return HANDLERS[args[0]](platform, positional, options, answer)
+
+
+if __name__ == "__main__":
+    cli.run(TOOL, handle)

@@ -1,0 +1,186 @@
+#!/usr/bin/python3 -BSE
+"""Stand-in for /usr/bin/oneimage: show, list, delete, create."""
+import os
+
+import cli
+import model
+import templatefile
+from cli import Fail
+from xmldoc import render
+
+TOOL = "/usr/bin/oneimage"
+SUBCOMMANDS = ["create", "show", "list", "delete", "clone", "enable", "disable", "persistent", "nonpersistent"]
+VERSION_FILE = "/etc/kevra_version"
+# Platform versions built on the CLI that no longer has --driver.
+WITHOUT_DRIVER = {"Kevra 2.9", "3.0", "3.1", "3.2", "3.3", "3.3.1"}
+PREFIXES = ("hd", "sd", "xvd", "vd")
+
+CREATE_OPTIONS = {
+    "-d": ("datastore", True), "--datastore": ("datastore", True),
+    "--name": ("name", True), "--path": ("path", True), "--source": ("source", True),
+    "--type": ("type", True), "--persistent": ("persistent", False), "--prefix": ("prefix", True),
+    "--disk_type": ("disk_type", True), "--format": ("format", True), "--size": ("size", True),
+    "--description": ("description", True), "--target": ("target", True), "--fs": ("fs", True),
+    "--dry": ("dry", False), "--no_check_capacity": ("no_check_capacity", False),
+}
+
+
+def platform_has_driver_option():
+    try:
+        with open(VERSION_FILE) as f:
+            version = f.read().strip()
+    except OSError:
+        version = ""
+    return version not in WITHOUT_DRIVER
+
+
+def show(platform, positional, options, answer):
+    cli.need_params("show", positional, 1, "## USAGE\nshow <imageid>")
+    image = model.find(platform, "image", positional[0])
+    model.image_shown(platform, image)
+    if options.get("xml"):
+        answer.write(render(model.image_doc(platform, image)))
+        return
+    datastore = platform.data["datastores"].get(str(image["datastore_id"]), {"name": ""})
+    answer.write(model.show_text(
+        "IMAGE %d INFORMATION" % image["id"],
+        [("ID", image["id"]), ("NAME", image["name"]), ("USER", image["uname"]), ("GROUP", "oneadmin"),
+         ("LOCK", "None"), ("DATASTORE", datastore["name"]), ("TYPE", model.IMAGE_TYPES[image["type"]]),
+         ("REGISTER TIME", model.regtime(image["regtime"])),
+         ("PERSISTENT", "Yes" if image["persistent"] else "No"), ("SOURCE", image["source"]),
+         ("PATH", image["path"]), ("FORMAT", image["format"]), ("SIZE", "%dM" % image["size_mb"]),
+         ("STATE", model.IMAGE_STATES_SHORT[image["state"]]), ("RUNNING_VMS", 0)],
+        [("IMAGE TEMPLATE", model.attrs_text(list(image["template"].items())))]))
+
+
+def list_(platform, positional, options, answer):
+    images = model.sorted_records(platform, "image")
+    if options.get("xml"):
+        answer.write(render(model.pool("IMAGE_POOL", [model.image_doc(platform, i) for i in images])))
+        return
+    header = "  ID USER     GROUP    NAME            DATASTORE     SIZE TYPE PER STAT RVMS"
+    rows = []
+    for image in reversed(images):
+        datastore = platform.data["datastores"].get(str(image["datastore_id"]), {"name": ""})
+        rows.append("%4s %s %s %s %s %s %s %s %s %s" % (
+            image["id"], model.cut(image["uname"], 8), model.cut("oneadmin", 8), model.cut(image["name"], 15),
+            model.cut(datastore["name"], 10), model.cut("%dM" % image["size_mb"], 7, left=False),
+            model.cut(model.IMAGE_TYPES_SHORT[image["type"]], 4), model.cut("Yes" if image["persistent"] else "No", 3),
+            model.cut(model.IMAGE_STATES_SHORT[image["state"]], 4), model.cut(0, 4, left=False)))
+    answer.write(model.table(header, rows))
+
+
+def delete(platform, positional, options, answer):
+    cli.need_params("delete", positional, 1, "## USAGE\ndelete <range|imageid_list>")
+    status = 0
+    for ref in ",".join(positional).split(","):
+        try:
+            image = model.find(platform, "image", ref, "delete")
+            if image["state"] in (2, 8, 9, 10):
+                raise Fail("[one.image.delete] Cannot delete image %d. There are VMs using it." % image["id"])
+            if image["state"] == 6:
+                raise Fail("[one.image.delete] Cannot delete image %d. There are active clone operations." % image["id"])
+        except Fail as failure:
+            answer.warn(failure.message)
+            status = 255
+            continue
+        model.remove_image(platform, image)
+    return status
+
+
+def image_type_number(text):
+    word = text.upper()
+    if word not in model.IMAGE_TYPES:
+        raise Fail("Type should be: " + ", ".join(model.IMAGE_TYPES) + "\noption type: Parsing error")
+    return model.IMAGE_TYPES.index(word)
+
+
+def create(platform, positional, options, answer):
+    if "datastore" not in options:
+        raise Fail("Datastore to save the image is mandatory: \n\t-d datastore_id")
+    attrs = {}
+    if positional:
+        template_options = [k for k in options if k not in ("datastore", "dry", "no_check_capacity")]
+        if template_options:
+            raise Fail("You cannot pass template on STDIN and use template creation options, "
+                       "conflicting options: " + ", ".join(template_options) + ".")
+        with open(positional[0]) as f:
+            attrs = {k: v for k, v in templatefile.parse(f.read()) if not isinstance(v, dict)}
+    image_type = image_type_number(options.get("type", attrs.get("TYPE", "OS")))
+    prefix = options.get("prefix", attrs.get("DEV_PREFIX"))
+    if prefix is not None:
+        prefix = prefix.lower()
+        if prefix not in PREFIXES:
+            raise Fail("The prefix must be hd, sd, xvd or vd")
+    name = options.get("name", attrs.get("NAME"))
+    path = options.get("path", attrs.get("PATH"))
+    source = options.get("source", attrs.get("SOURCE"))
+    if path is not None and "://" not in path and not os.path.isabs(path):
+        path = os.path.join(os.getcwd(), path)
+    if options.get("dry"):
+        for key, value in [("NAME", name), ("PATH", path), ("SOURCE", source), ("TYPE", model.IMAGE_TYPES[image_type]),
+                           ("DEV_PREFIX", prefix), ("DRIVER", options.get("driver")),
+                           ("DISK_TYPE", options.get("disk_type"))]:
+            if value is not None:
+                answer.say('%s="%s"' % (key, value))
+        return
+    datastore = model.find(platform, "datastore", options["datastore"])
+    if datastore["type"] not in (0, 2):
+        raise Fail("[one.image.allocate] New images can only be allocated in a files or image datastore.")
+    if not name:
+        raise Fail("[one.image.allocate] No NAME in template.")
+    if path is not None and source is not None:
+        raise Fail("[one.image.allocate] PATH and SOURCE cannot be both set.")
+    if path is None and source is None:
+        raise Fail("[one.image.allocate] No PATH nor SOURCE in template.")
+    if source is not None and "format" not in options:
+        raise Fail("[one.image.allocate] SOURCE needs FORMAT to be set.")
+    model.check_name_free(platform, "image", name, "allocate", "Error allocating a new image. ")
+    needed = model.size_mb(os.path.getsize(path)) if path is not None and os.path.isfile(path) else 0
+    if not options.get("no_check_capacity"):
+        model.reserve_space(datastore, needed)
+    template = {}
+    if prefix is not None:
+        template["DEV_PREFIX"] = prefix
+    elif image_type in (0, 2):
+        template["DEV_PREFIX"] = "sd"
+    for option, attribute in [("driver", "DRIVER"), ("disk_type", "DISK_TYPE"), ("description", "DESCRIPTION"),
+                              ("target", "TARGET"), ("fs", "FS")]:
+        if option in options:
+            template[attribute] = options[option]
+    if image_type in (1, 3, 4, 5):
+        persistent = 0
+    elif image_type == 6:
+        persistent = 1
+    else:
+        persistent = 1 if options.get("persistent") or attrs.get("PERSISTENT", "").upper() == "YES" else 0
+    image = model.new_image(platform, name, datastore, "oneadmin", image_type, persistent, template)
+    if source is not None:
+        image["source"] = image["data"] = source
+        image["format"] = options["format"]
+        image["state"] = 1
+    else:
+        image["path"] = path
+        image["pending_copy"] = path
+        model.start_locked(platform, image)
+    answer.say("ID: %d" % image["id"])
+
+
+HANDLERS = {"show": show, "list": list_, "delete": delete, "create": create}
+
+
+def handle(platform, args, answer):
+    if not args or args[0] not in HANDLERS:
+        answer.write(cli.general_help("oneimage", SUBCOMMANDS))
+        return 0
+    spec = dict(cli.XML_OPTIONS)
+    if args[0] == "create":
+        spec.update(CREATE_OPTIONS)
+        if platform_has_driver_option():
+            spec["--driver"] = ("driver", True)
+    positional, options = cli.parse_options(args[1:], spec)
+    return HANDLERS[args[0]](platform, positional, options, answer)
+
+
+if __name__ == "__main__":
+    cli.run(TOOL, handle)

@@ -1,0 +1,148 @@
+#!/usr/bin/python3 -BSE
+"""Stand-in for /usr/bin/onetemplate: show, list, clone, delete, create."""
+import xml.etree.ElementTree as ElementTree
+
+import cli
+import model
+import templatefile
+from cli import Fail
+from xmldoc import render
+
+TOOL = "/usr/bin/onetemplate"
+OPTIONS = dict(cli.XML_OPTIONS, **{"-R": ("recursive", False), "--recursive": ("recursive", False)})
+SUBCOMMANDS = ["show", "list", "clone", "delete", "create", "instantiate", "update", "chmod", "chown", "rename"]
+
+
+def show(platform, positional, options, answer):
+    cli.need_params("show", positional, 1, "## USAGE\nshow <templateid>")
+    template = model.find(platform, "template", positional[0])
+    if options.get("xml"):
+        answer.write(render(model.template_doc(template)))
+        return
+    answer.write(model.show_text(
+        "TEMPLATE %d INFORMATION" % template["id"],
+        [("ID", template["id"]), ("NAME", template["name"]), ("USER", template["uname"]),
+         ("GROUP", "oneadmin" if template["uid"] == 0 else "users"), ("LOCK", "None"),
+         ("REGISTER TIME", model.regtime(template["regtime"]))],
+        [("PERMISSIONS", ["OWNER          : um-", "GROUP          : ---", "OTHER          : ---"]),
+         ("TEMPLATE CONTENTS", model.attrs_text(template["attrs"]))]))
+
+
+def list_(platform, positional, options, answer):
+    templates = model.sorted_records(platform, "template")
+    if options.get("xml"):
+        answer.write(render(model.pool("VMTEMPLATE_POOL", [model.template_doc(t) for t in templates])))
+        return
+    header = "  ID USER     GROUP    NAME                    REGTIME"
+    rows = ["%4s %s %s %s %s" % (t["id"], model.cut(t["uname"], 8), model.cut("oneadmin" if t["uid"] == 0 else "users", 8),
+                                model.cut(t["name"], 15), model.cut(model.regtime(t["regtime"]), 15, left=False))
+            for t in reversed(templates)]
+    answer.write(model.table(header, rows))
+
+
+def clone_image(platform, image, new_name):
+    """A copy of `image` named `new_name` in the same datastore, data included."""
+    if image["type"] not in (0, 1, 2):
+        raise Fail("Only images of type OS, CDROM and DATABLOCK can be cloned")
+    if image["state"] not in (1, 2, 6):
+        raise Fail("Cannot clone image in current state")
+    datastore = platform.data["datastores"][str(image["datastore_id"])]
+    model.check_name_free(platform, "image", new_name, "clone")
+    model.reserve_space(datastore, image["size_mb"])
+    copy = model.new_image(platform, new_name, datastore, image["uname"], image["type"], image["persistent"],
+                           image["template"])
+    copy["path"] = image["path"]
+    copy["format"] = image["format"]
+    model.place_image_data(platform, copy, datastore, source_path=image["data"])
+    model.start_locked(platform, copy)
+    return copy
+
+
+def clone(platform, positional, options, answer):
+    cli.need_params("clone", positional, 2, "## USAGE\nclone <templateid> <name>")
+    source = model.find(platform, "template", positional[0])
+    new_name = positional[1]
+    model.check_name_free(platform, "template", new_name, "clone")
+    attrs = [[key, dict(value) if isinstance(value, dict) else value] for key, value in source["attrs"]]
+    ident = platform.new_id("template")
+    template = {"id": ident, "name": new_name, "uname": source["uname"], "uid": source["uid"],
+                "regtime": platform.now(), "attrs": attrs}
+    platform.data["templates"][str(ident)] = template
+    if options.get("recursive"):
+        ndisk = 0
+        for key, disk in attrs:
+            if key != "DISK" or not isinstance(disk, dict):
+                continue
+            if model.refers_to_image(disk):
+                image = model.disk_image(platform, source, disk)
+                try:
+                    if image is None:
+                        raise Fail("Error getting image")
+                    copy = clone_image(platform, image, "%s-disk-%d" % (new_name, ndisk))
+                except Fail as failure:
+                    # The caller's snapshot of the state undoes the template
+                    # and the images cloned so far.
+                    raise Fail("[one.template.clone] Failed to clone images: " + failure.message)
+                for gone in ("IMAGE", "IMAGE_UNAME", "IMAGE_UID", "OPENNEBULA_MANAGED"):
+                    disk.pop(gone, None)
+                disk["IMAGE_ID"] = str(copy["id"])
+            ndisk += 1
+    answer.say("ID: %d" % ident)
+
+
+def delete(platform, positional, options, answer):
+    cli.need_params("delete", positional, 1, "## USAGE\ndelete <range|templateid_list>")
+    status = 0
+    for ref in ",".join(positional).split(","):
+        try:
+            template = model.find(platform, "template", ref, "delete")
+        except Fail as failure:
+            answer.warn(failure.message)
+            status = 255
+            continue
+        del platform.data["templates"][str(template["id"])]
+        if options.get("recursive"):
+            for disk in model.disks(template):
+                image = model.disk_image(platform, template, disk)
+                # Images that cannot go (in use) stay; the call still succeeds.
+                if image is not None and image["state"] not in (2, 6, 8, 9, 10):
+                    model.remove_image(platform, image)
+    return status
+
+
+def create(platform, positional, options, answer):
+    cli.need_params("create", positional, 1, "## USAGE\ncreate [<file>]")
+    path = positional[0]
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+    except OSError as error:
+        raise Fail("%s: %s" % (path, error.strerror))
+    try:
+        attrs = templatefile.parse(text)
+    except (ValueError, IndexError, ElementTree.ParseError) as error:
+        raise Fail("[one.template.allocate] Parse error: %s" % error)
+    names = [value for key, value in attrs if key == "NAME"]
+    attrs = [[key, value] for key, value in attrs if key != "NAME"]
+    ident = platform.new_id("template")
+    name = names[0] if names else "template-%d" % ident
+    model.check_name_free(platform, "template", name, "allocate",
+                          "Error allocating a new virtual machine template. ")
+    platform.data["templates"][str(ident)] = {"id": ident, "name": name, "uname": "oneadmin", "uid": 0,
+                                              "regtime": platform.now(), "attrs": attrs}
+    answer.say("ID: %d" % ident)
+
+
+HANDLERS = {"show": show, "list": list_, "clone": clone, "delete": delete, "create": create}
+
+
+def handle(platform, args, answer):
+    if not args or args[0] not in HANDLERS:
+        answer.write(cli.general_help("onetemplate", SUBCOMMANDS))
+        return 0
+    positional, options = cli.parse_options(args[1:], OPTIONS)
+    return HANDLERS[args[0]](platform, positional, options, answer)
+
+
+if __name__ == "__main__":
+    cli.run(TOOL, handle)

@@ -1,0 +1,100 @@
+#!/usr/bin/python3 -BSE
+"""Stand-in for /usr/bin/onevm: show, list, poweroff, terminate, lock, unlock."""
+import cli
+import model
+from cli import Fail
+from xmldoc import render
+
+TOOL = "/usr/bin/onevm"
+SUBCOMMANDS = ["create", "show", "list", "poweroff", "terminate", "lock", "unlock", "resume", "suspend"]
+OPTIONS = dict(cli.XML_OPTIONS, **{
+    "--extended": ("extended", False), "--hard": ("hard", False),
+    "--use": ("level", False), "--manage": ("manage", False), "--admin": ("admin", False), "--all": ("all", False),
+})
+STATE_NAMES = ["INIT", "PENDING", "HOLD", "ACTIVE", "STOPPED", "SUSPENDED", "DONE", "FAILED", "POWEROFF",
+               "UNDEPLOYED", "CLONING", "CLONING_FAILURE"]
+
+
+def show(platform, positional, options, answer):
+    cli.need_params("show", positional, 1, "## USAGE\nshow <vmid>")
+    vm = model.find(platform, "vm", positional[0])
+    if options.get("xml"):
+        answer.write(render(model.vm_doc(platform, vm)))
+        return
+    answer.write(model.show_text(
+        "VIRTUAL MACHINE %d INFORMATION" % vm["id"],
+        [("ID", vm["id"]), ("NAME", vm["name"]), ("USER", vm["uname"]), ("GROUP", "oneadmin"),
+         ("STATE", STATE_NAMES[vm["state"]]), ("HOST", vm.get("host") or "")], []))
+
+
+def list_(platform, positional, options, answer):
+    vms = [vm for vm in model.sorted_records(platform, "vm") if vm["state"] != 6]
+    if options.get("xml"):
+        reduced = not options.get("extended")
+        answer.write(render(model.pool("VM_POOL", [model.vm_doc(platform, vm, reduced) for vm in vms])))
+        return
+    header = "  ID USER     GROUP    NAME            STAT  CPU     MEM HOST             TIME"
+    rows = ["%4s %s %s %s %s %s %s %s %s" % (
+        vm["id"], model.cut(vm["uname"], 8), model.cut("oneadmin", 8), model.cut(vm["name"], 15),
+        model.cut(model.VM_STATES_SHORT[vm["state"]] if vm["state"] != 3 else "runn", 4),
+        model.cut(vm.get("cpu", "1"), 4, left=False), model.cut(vm.get("memory", "512") + "M", 7, left=False),
+        model.cut(vm.get("host") or "", 16), "0d 00h00") for vm in reversed(vms)]
+    answer.write(model.table(header, rows))
+
+
+def found(platform, positional, command):
+    cli.need_params(command, positional, 1, "## USAGE\n%s <range|vmid_list>" % command)
+    return model.find(platform, "vm", positional[0], "action")
+
+
+def check_lock(vm, level):
+    if vm.get("lock") and vm["lock"] <= level:
+        raise Fail("[one.vm.action] The resource virtual machine is locked. [%d]." % vm["id"])
+
+
+def poweroff(platform, positional, options, answer):
+    vm = found(platform, positional, "poweroff")
+    check_lock(vm, 2)
+    if vm["state"] != 3:
+        raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
+    vm["prev_state"], vm["prev_lcm_state"] = vm["state"], vm["lcm_state"]
+    vm["state"], vm["lcm_state"] = 8, 0
+
+
+def terminate(platform, positional, options, answer):
+    vm = found(platform, positional, "terminate")
+    check_lock(vm, 2)
+    if vm["state"] in (6,):
+        raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
+    vm["state"], vm["lcm_state"], vm["etime"] = 6, 0, platform.now()
+    for disk in vm["disks"]:
+        image = platform.data["images"].get(disk.get("IMAGE_ID", ""))
+        if image is not None and image["state"] in (2, 8):
+            image["state"] = 1
+
+
+def lock(platform, positional, options, answer):
+    vm = found(platform, positional, "lock")
+    level = 4 if options.get("all") else 3 if options.get("admin") else 2 if options.get("manage") else 1
+    vm["lock"] = level
+
+
+def unlock(platform, positional, options, answer):
+    vm = found(platform, positional, "unlock")
+    vm.pop("lock", None)
+
+
+HANDLERS = {"show": show, "list": list_, "poweroff": poweroff, "terminate": terminate, "lock": lock,
+            "unlock": unlock}
+
+
+def handle(platform, args, answer):
+    if not args or args[0] not in HANDLERS:
+        answer.write(cli.general_help("onevm", SUBCOMMANDS))
+        return 0
+    positional, options = cli.parse_options(args[1:], OPTIONS)
+    return HANDLERS[args[0]](platform, positional, options, answer)
+
+
+if __name__ == "__main__":
+    cli.run(TOOL, handle)
