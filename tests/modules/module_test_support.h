@@ -6,6 +6,7 @@
 #include <boost/filesystem.hpp>
 
 #include <map>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,7 @@ struct Hooks {
     bool after_restore = true;
     bool after_restore_last = true;
     bool deployment = true;
+    int throw_in_config = 0;  // 1: std::runtime_error, 2: boost::filesystem::filesystem_error
 };
 
 class TestModule : public HxModuleUniversal {
@@ -107,7 +109,16 @@ public:
         return hooks.prepare;
     }
     bool release_resource_after_backup() override { return record("release", hooks.release); }
-    bool load_module_config() override { return record("load_module_config", hooks.config); }
+    bool load_module_config() override
+    {
+        if (hooks.throw_in_config == 1) {
+            throw std::runtime_error("config exploded");
+        }
+        if (hooks.throw_in_config == 2) {
+            throw boost::filesystem::filesystem_error("config path", boost::system::error_code(2, boost::system::generic_category()));
+        }
+        return record("load_module_config", hooks.config);
+    }
     void usage_custom() override { calls.push_back("usage_custom"); }
     int check_client(const bool& verbose) override
     {
