@@ -114,15 +114,23 @@ struct tables {
             S[b] = kPi[b];
             IS[kPi[b]] = static_cast<unsigned char>(b);
         }
+        // L and its inverse are linear over GF(2^8): the image of the value v
+        // in byte i is v times the image of 1 in byte i, byte by byte.
         for (int i = 0; i < 16; ++i) {
+            unsigned char column[16] = {};
+            unsigned char inverse_column[16] = {};
+            column[i] = 1;
+            inverse_column[i] = 1;
+            l_transform(column);
+            l_inverse_transform(inverse_column);
             for (int b = 0; b < 256; ++b) {
-                unsigned char v[16] = {};
-                v[i] = S[b];
-                l_transform(v);
+                unsigned char v[16];
+                unsigned char u[16];
+                for (int j = 0; j < 16; ++j) {
+                    v[j] = gf_mul(S[b], column[j]);
+                    u[j] = gf_mul(IS[b], inverse_column[j]);
+                }
                 T[i][b] = to_block(v);
-                unsigned char u[16] = {};
-                u[i] = IS[b];
-                l_inverse_transform(u);
                 IT[i][b] = to_block(u);
             }
         }
