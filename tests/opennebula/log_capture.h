@@ -1,10 +1,19 @@
 #pragma once
 // Collects the log records the access layer writes, so a test can check them.
+// Header only: the unit tests and the sandbox runs share it.
 
 #include <gtest/gtest.h>
 
+#include <boost/filesystem.hpp>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/hx_logger.h"
+#include "tests/support/run_program.h"
 
 namespace opennebula_test {
 
@@ -40,5 +49,86 @@ void write_file(const std::string& path, const std::string& text);
 
 // The content of the file at `path` (empty when it cannot be read).
 std::string read_file(const std::string& path);
+
+namespace detail {
+
+inline std::vector<std::string>& captured()
+{
+    static std::vector<std::string> records;
+    return records;
+}
+
+class CaptureLogger : public HxDestination::HxLogger {
+protected:
+    int write_log_impl(const std::string& text) override
+    {
+        captured().push_back(text);
+        return 0;
+    }
+};
+
+}  // namespace detail
+
+inline void LogCapture::SetUp()
+{
+    namespace fs = boost::filesystem;
+    scratch_ = fs::unique_path(fs::temp_directory_path() / "kevra-opennebula-%%%%-%%%%-%%%%").string();
+    fs::create_directories(scratch_);
+    HxLogStream::set_config_path(scratch_ + "/hx_logger.config");
+    HxLogStream::clear_loggers();
+    HxLogStream::set_default_loggers(std::unique_ptr<HxDestination::HxLogger>(new detail::CaptureLogger));
+    detail::captured().clear();
+}
+
+inline void LogCapture::TearDown()
+{
+    HxLogStream::clear_loggers();
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(scratch_, ignored);
+}
+
+inline const std::vector<std::string>& LogCapture::records() const
+{
+    return detail::captured();
+}
+
+inline void LogCapture::clear_records()
+{
+    detail::captured().clear();
+}
+
+inline bool LogCapture::logged(const std::string& piece) const
+{
+    for (const std::string& record : detail::captured())
+        if (record.find(piece) != std::string::npos)
+            return true;
+    return false;
+}
+
+inline std::string LogCapture::all_records() const
+{
+    std::string joined;
+    for (const std::string& record : detail::captured())
+        joined += record;
+    return joined;
+}
+
+inline std::string recorded_document(const std::string& name)
+{
+    return read_file(kevra_test::source_path("tests/opennebula/data/" + name));
+}
+
+inline void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 }  // namespace opennebula_test
