@@ -1,0 +1,96 @@
+#include "tests/support/platform_fixture.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kevra_test {
+namespace {
+
+std::string chomp(std::string text) {
+  if (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  return text;
+}
+
+std::vector<std::string> with_verb(const std::string& verb, const std::vector<std::string>& options) {
+  std::vector<std::string> args{verb};
+  args.insert(args.end(), options.begin(), options.end());
+  return args;
+}
+
+}  // namespace
+
+std::string Platform::fixture(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv{source_path("tests/platform/fixture")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const ProgramResult result = run_program(argv);
+  std::string line;
+  for (const auto& arg : args) {
+    line += " " + arg;
+  }
+  EXPECT_EQ(result.exit_status, 0) << "fixture" << line << " failed: " << result.err;
+  return chomp(result.out);
+}
+
+std::string Platform::datastore(const std::vector<std::string>& options) const {
+  return fixture(with_verb("datastore", options));
+}
+
+std::string Platform::image(const std::vector<std::string>& options) const {
+  return fixture(with_verb("image", options));
+}
+
+std::string Platform::vm_template(const std::vector<std::string>& options) const {
+  return fixture(with_verb("template", options));
+}
+
+std::string Platform::image_field(const std::string& image, const std::string& field) const {
+  return fixture({"get", "image", image, field});
+}
+
+std::vector<std::string> Platform::calls(const std::string& tool) const {
+  std::vector<std::string> lines;
+  std::istringstream log(fixture({"calls", tool}));
+  for (std::string line; std::getline(log, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+ProgramResult Platform::shell(const std::string& command_line) const {
+  return run_program({"/bin/sh", "-c", command_line});
+}
+
+bool Platform::validates(const std::string& xml, std::string& report) const {
+  const std::string file = scratch_dir("validate") + "/document.xml";
+  write_file(file, xml);
+  const ProgramResult result =
+      run_program({std::string(KEVRA_SOURCE_DIR) + "/../shared/platform/validate.sh", file});
+  report = result.out + result.err;
+  return result.exit_status == 0 && result.out.find(" validates") != std::string::npos;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string scratch_dir(const std::string& name) {
+  const char* root = std::getenv("KEVRA_SANDBOX_ROOT");
+  const std::string dir = std::string(root != nullptr ? root : "/tmp") + "/scratch-" + name;
+  ::mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+}  // namespace kevra_test

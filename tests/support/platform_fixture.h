@@ -1,0 +1,47 @@
+#pragma once
+// Test access to the platform stand-ins inside the sandbox: declares objects
+// through tests/platform/fixture, runs command lines as the module runs them,
+// reads the call logs and checks XML against the platform's schemas.
+
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.h"
+
+namespace kevra_test {
+
+class Platform {
+ public:
+  // Runs `tests/platform/fixture args...` and returns its standard output
+  // without the last line end; a non-zero exit fails the current test.
+  std::string fixture(const std::vector<std::string>& args) const;
+
+  // The declaring verbs: each returns the new object's ID.
+  std::string datastore(const std::vector<std::string>& options) const;
+  std::string image(const std::vector<std::string>& options) const;
+  std::string vm_template(const std::vector<std::string>& options) const;
+
+  // A field of an image as `fixture get image REF FIELD` prints it.
+  std::string image_field(const std::string& image, const std::string& field) const;
+
+  // The call log of one stand-in ("onetemplate", "hxfd", ... or "all"), one line per call.
+  std::vector<std::string> calls(const std::string& tool) const;
+
+  // Runs a shell command line the way the module does (/bin/sh -c).
+  ProgramResult shell(const std::string& command_line) const;
+
+  // True when `xml` validates against the platform's schemas; `report`
+  // receives the validator's output either way.
+  bool validates(const std::string& xml, std::string& report) const;
+};
+
+// The whole content of a file ("" when it cannot be read).
+std::string read_file(const std::string& path);
+
+// Writes `content` to `path`, replacing it.
+void write_file(const std::string& path, const std::string& content);
+
+// A private scratch folder of the current sandbox, created on first use.
+std::string scratch_dir(const std::string& name);
+
+}  // namespace kevra_test
