@@ -165,6 +165,27 @@ TEST(EngineRunnerSignals, BadPidLineStillWaitsForTheEngine)
     fs::remove(done);
 }
 
+// The agent reads progress while the engine works: each recognised line must reach
+// standard output before the engine's next line is read. The stand-in looks at what
+// the test process has written so far and reports whether its line is already there.
+TEST(EngineRunnerSignals, ProgressLinesAreEchoedAtOnce)
+{
+    engine_test::LogCapture log;
+    const std::string engine =
+        "printf 'HXFD PID: 31337\\n'; i=0; "
+        "while ! grep -q 'HXFD PID: 31337' /proc/$PPID/fd/1 && [ $i -lt 300 ]; do sleep 0.01; i=$((i+1)); done; "
+        "if grep -q 'HXFD PID: 31337' /proc/$PPID/fd/1; then echo seen; else echo late; fi";
+    std::string output, result;
+    pid_t pid = 0;
+    bool incomplete = false;
+    ::testing::internal::CaptureStdout();
+    const bool ok = kelvomar::module::run_engine_command(engine, output, pid, result, incomplete);
+    const std::string echoed = ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(output, "seen\n");
+    EXPECT_EQ(echoed, "HXFD PID: 31337\n");
+}
+
 TEST(EngineCompressWord, MapsEveryLevel)
 {
     using kelvomar::module::engine_compress_word;
