@@ -25,6 +25,25 @@ bool one_of(int value, std::initializer_list<int> allowed)
     return false;
 }
 
+// The option library reads "-1" as 4294967295 for an unsigned option; a
+// negative parallelism or memory threshold is an invalid value like any other.
+void refuse_negative_unsigned_values(const po::parsed_options& parsed)
+{
+    for (const auto& option : parsed.options) {
+        if (option.string_key != "parallelism" && option.string_key != "memory-threshold") {
+            continue;
+        }
+        for (const auto& token : option.value) {
+            const auto first = token.find_first_not_of(" \t\n\v\f\r");
+            if (first != std::string::npos && token[first] == '-') {
+                po::invalid_option_value error(token);
+                error.set_option_name("--" + option.string_key);
+                throw error;
+            }
+        }
+    }
+}
+
 // The option table; value options store into the fields of `options` when notified.
 po::options_description option_table(HxModuleOptions& options)
 {
@@ -102,8 +121,10 @@ bool HxModuleUniversal::parse_module_options(int argc, char** argv, HxModuleOpti
         po::options_description table = option_table(options);
         po::variables_map given;
         const po::positional_options_description no_positional_arguments;
-        po::store(po::command_line_parser(argc, argv).options(table).positional(no_positional_arguments).run(),
-                  given);
+        const po::parsed_options parsed =
+            po::command_line_parser(argc, argv).options(table).positional(no_positional_arguments).run();
+        refuse_negative_unsigned_values(parsed);
+        po::store(parsed, given);
         po::notify(given);
 
         const auto has = [&given](const char* name) { return given.count(name) != 0; };

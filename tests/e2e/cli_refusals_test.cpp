@@ -93,6 +93,7 @@ const RefusalCase kRefusals[] = {
     {"UnknownOption", {"-b", "tmpl", "--bogus"}, "unrecognised option '--bogus'"},
     {"MissingValue", {"-d"}, "the required argument for option '--tmp-operation-directory' is missing"},
     {"NonNumericCompress", {"-b", "tmpl", "-z", "best"}, "the argument ('best') for option '--compress' is invalid"},
+    {"NegativeParallelism", {"-b", "tmpl", "--parallelism=-2"}, "the argument ('-2') for option 'parallelism' is invalid"},
     {"OptionTwice", {"-b", "a", "-d", kOpDir, "-d", kOpDir}, "cannot be specified more than once"},
     {"StrayArgument", {"-V", "stray"}, "too many positional options have been specified on the command line"},
     {"MalformedModuleParameter",

@@ -90,6 +90,10 @@ const CommandLineCase kCases[] = {
          EXPECT_TRUE(o.autonomous);
          EXPECT_EQ(o.reference_snapshot, "/ref/base.snap");
      }},
+    {"ParallelismZeroKept", {"-b", "tmpl", "-p", "0"}, true, 9, "", "",
+     [](const HxModuleOptions& o) { EXPECT_EQ(o.parallelism, 0u); }},
+    {"UniqueAbbreviation", {"--tmp-op", "/tmp/op", "--backup", "tmpl"}, true, 9, "", "",
+     [](const HxModuleOptions& o) { EXPECT_EQ(o.tmp_operation_directory, "/tmp/op"); }},
     {"BackupWithoutType", {"-b", "tmpl"}, true, 9, "", "", [](const HxModuleOptions& o) { EXPECT_EQ(o.backup_type, 1); }},
     {"OptionOrderDoesNotMatter", {"-n", "arch", "-d", "/tmp/op", "-b", "tmpl", "-3"}, true, 9, "", "",
      [](const HxModuleOptions& o) { EXPECT_EQ(o.backup_type, 3); }},
@@ -188,6 +192,12 @@ const CommandLineCase kCases[] = {
      "", nullptr},
     {"NonNumericParallelism", {"-b", "tmpl", "-p", "many"}, false, 0, "for option '--parallelism' is invalid", "",
      nullptr},
+    {"NegativeParallelism", {"-b", "tmpl", "--parallelism=-1"}, false, 0,
+     "the argument ('-1') for option 'parallelism' is invalid", "", nullptr},
+    {"NegativeMemoryThreshold", {"-b", "tmpl", "-G", " -5"}, false, 0, "the argument (' -5')", "", nullptr},
+    {"ParallelismBeyondRange", {"-b", "tmpl", "-p", "4294967296"}, false, 0, "for option '--parallelism' is invalid",
+     "", nullptr},
+    {"AmbiguousAbbreviation", {"--back", "tmpl"}, false, 0, "option '--back' is ambiguous", "", nullptr},
     {"OptionTwice", {"-b", "a", "-b", "b"}, false, 0, "cannot be specified more than once", "", nullptr},
     {"SharedFieldTwice", {"-r", "1", "-R", "2"}, false, 11, "", "", nullptr},
     {"StrayArgument", {"-V", "extra"}, false, 0, "too many positional options", "", nullptr},
