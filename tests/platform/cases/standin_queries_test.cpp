@@ -24,6 +24,7 @@ class StandinQueries : public ::testing::Test {
     if (!kevra_test::in_sandbox(why)) {
       return;
     }
+    p_.fixture({"reset"});
     files_ = p_.datastore({"--name", "default", "--free-mb", "5120"});
     ceph_ = p_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
     lvm_ = p_.datastore({"--name", "lvm", "--tm-mad", "lvm_lvm"});

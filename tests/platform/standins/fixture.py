@@ -290,6 +290,24 @@ def cmd_archive_files(p, a):
         print("%s\t%d" % (entry["name"], entry["size"]))
 
 
+def reset():
+    """Back to a fresh sandbox: empty platform, empty store and call logs, the
+    installed files as install-standins writes them, /var/tmp empty."""
+    import shutil
+    import subprocess
+    root = state.state_dir()
+    for name in os.listdir(root):
+        path = os.path.join(root, name)
+        shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+    with open("/proc/self/mounts") as mounts:
+        private_var_tmp = any(line.split()[:2] == ["kevra-var-tmp", "/var/tmp"] for line in mounts)
+    for name in os.listdir("/var/tmp") if private_var_tmp else []:
+        path = os.path.join("/var/tmp", name)
+        shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+    subprocess.run([os.path.join(os.path.dirname(os.path.dirname(os.path.realpath(__file__))), "install-standins")],
+                   check=True)
+
+
 # --- the command line -----------------------------------------------------------
 
 def parser():
@@ -429,6 +447,9 @@ def parser():
 
 def main():
     state.refuse_outside_sandbox()
+    if sys.argv[1:] == ["reset"]:
+        reset()
+        return
     args = parser().parse_args()
     try:
         with state.Platform() as platform:

@@ -155,6 +155,7 @@ def create(platform, positional, options, answer):
     else:
         persistent = 1 if options.get("persistent") or attrs.get("PERSISTENT", "").upper() == "YES" else 0
     image = model.new_image(platform, name, datastore, "oneadmin", image_type, persistent, template)
+    image["size_mb"] = needed
     if source is not None:
         image["source"] = image["data"] = source
         image["format"] = options["format"]
