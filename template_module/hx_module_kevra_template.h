@@ -15,6 +15,10 @@ namespace hx_opennebula_common {
 struct oneimage;
 }
 
+namespace kevra_template {
+class staged_files;
+}
+
 // The template module's own parameters, read from the module-parameter string.
 struct opennebula_template_conf {
     bool backup_only_config = false;     // "backup_only_config"
@@ -84,13 +88,43 @@ public:
 
     const opennebula_template_conf& template_conf() const { return template_conf_; }
 
+    // The backup's staging directory: the operation directory + "/" + the archive name.
+    std::string archive_directory_path() const;
+
 protected:
+    // ---- Steps of a template backup ----------------------------------------
+    // Each returns true when its step is done, false after its Error record
+    // (the caller then cleans up what the run has created).
+
+    // True when the archive name can name the staging directory and, unless
+    // only the configuration is backed up, a clone that does not exist yet.
+    bool accept_archive_name();
+    // Writes orig_template.xml (unless only the configuration is backed up)
+    // and template.xml into the staging directory and stages them.
+    bool stage_template_files(kevra_template::staged_files& files);
+    // Reads the images of the saved template in disk order; images whose disk
+    // type carries no data get no unique signature.
+    bool read_backup_images(std::vector<hx_opennebula_common::oneimage>& images);
+    // Gives each clone image the ID of the source template's image at the same position.
+    bool pair_with_source_images(std::vector<hx_opennebula_common::oneimage>& images);
+    // Saves the image's XML description under its stem and stages it, then its data.
+    bool stage_image(const hx_opennebula_common::oneimage& image, const bool& replica,
+                     kevra_template::staged_files& files);
+    // Waits until every image of the clone is ready; 0, or 12 when one fails.
+    int wait_for_clone_images();
+
     bool client_checked_ = false;
     std::string platform_version_;
     std::array<std::string, 15> supported_versions_ = kSupportedVersions;
     opennebula_template_conf template_conf_;
     std::string clone_name_;
     std::string restore_template_name_;
+
+    // What this backup run has created, so that the clean-up removes only that:
+    // the staging directory and the engine file list (after the archive name
+    // was accepted), and the clone (after the clone command made it).
+    bool backup_staging_started_ = false;
+    bool clone_created_ = false;
 };
 
 #endif

@@ -1,0 +1,129 @@
+// The clone of the template that a backup archives: made under the archive
+// name, checked, and waited for until every cloned image is ready.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <unistd.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "common/hx_logger.h"
+#include "common/hx_utils_common.h"
+#include "common/shell_quote.h"
+#include "opennebula/image_queries.h"
+#include "opennebula/template_queries.h"
+#include "template_module/backup_records.h"
+#include "template_module/backup_rules.h"
+
+namespace {
+
+const char* const kCloneSignature = "int HxModuleKevraTemplate::clone_template()";
+
+}  // namespace
+
+int HxModuleKevraTemplate::clone_template()
+{
+    using kelvomar::quote_style;
+    using kelvomar::shell_quote;
+    const std::string& source = options_.resource;
+    const std::string& clone = options_.archive_name;
+    try {
+        // The clone must be a template that this run makes: a template that
+        // already has the name would be archived in its place and then deleted.
+        if (hx_opennebula_common::does_template_name_exist(clone)) {
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": a template named '" << clone
+                                         << "' already exists; it can't be used as the clone of the template: "
+                                         << source << std::endl;
+            return 12;
+        }
+
+        const std::string clone_command = "/usr/bin/onetemplate clone " + shell_quote(source) + " " +
+                                          shell_quote(clone, quote_style::always) + " --recursive";
+        HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
+        std::string clone_output;
+        const int clone_status = hx_utils_common::execute_command(clone_command, clone_output);
+        HxLogStream(HxLogLvl::Info) << "Command output: " << clone_output << std::endl;
+
+        const std::string show_command = "/usr/bin/onetemplate show " + shell_quote(clone, quote_style::always);
+        std::string show_output;
+        const int show_status = hx_utils_common::execute_command(show_command, show_output);
+        // The name was free before the clone command: a template of that name
+        // now is this run's clone, also when the command reported a failure.
+        if (show_status == 0) {
+            clone_created_ = true;
+        }
+        if (clone_status != 0) {
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
+                                         << std::endl;
+            kevra_template::log_failed_command(clone_command, clone_output);
+            return 12;
+        }
+        if (show_status != 0) {
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
+                                         << std::endl;
+            kevra_template::log_failed_command(show_command, show_output);
+            return 12;
+        }
+        HxLogStream(HxLogLvl::Info) << "A clone of the template '" << clone << "' was created for backup" << std::endl;
+        return wait_for_clone_images();
+    } catch (const std::exception& e) {
+        HxLogStream(HxLogLvl::Error) << kCloneSignature << ": exception: " << e.what() << std::endl;
+        return 12;
+    }
+}
+
+int HxModuleKevraTemplate::wait_for_clone_images()
+{
+    using kevra_template::clone_image_wait;
+    const std::string& clone = options_.archive_name;
+    std::vector<std::string> ids;
+    if (hx_opennebula_common::get_simple_template_image_list(clone, ids) != 0) {
+        HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't get simple image list for template: " << clone
+                                     << std::endl;
+        return 12;
+    }
+    HxLogStream(HxLogLvl::Info) << "Checking images cloning ..." << std::endl;
+    while (!ids.empty()) {
+        // One pass over the remaining images; the first ready one leaves the list and ends the pass.
+        for (auto it = ids.begin(); it != ids.end(); ++it) {
+            int state = -1;
+            if (hx_opennebula_common::get_image_state(*it, state) != 0) {
+                HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't get state for the image '" << *it << "'"
+                                             << std::endl;
+                return 12;
+            }
+            const clone_image_wait action = kevra_template::classify_clone_image_state(state);
+            if (action == clone_image_wait::changing) {
+                continue;
+            }
+            if (action == clone_image_wait::ready) {
+                HxLogStream(HxLogLvl::Info) << "Image: " << *it << " is ready" << std::endl;
+                ids.erase(it);
+                break;
+            }
+            HxLogStream error(HxLogLvl::Error);
+            error << kCloneSignature;
+            switch (action) {
+            case clone_image_wait::disabled:
+                error << ": image: " << *it << " has state disabled";
+                break;
+            case clone_image_wait::error:
+                error << ": image: " << *it << " has state error";
+                break;
+            case clone_image_wait::deleting:
+                error << ": image: " << *it << " has state deleting now";
+                break;
+            default:
+                error << ": wrong image state: " << state;
+                break;
+            }
+            error << std::endl;
+            return 12;
+        }
+        if (!ids.empty()) {
+            ::sleep(1);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,159 @@
+// The staging of a template backup before the engine runs: host check, clone,
+// template files, image list, image descriptions and data, engine file list.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <boost/filesystem.hpp>
+
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "common/hx_logger.h"
+#include "opennebula/image_record.h"
+#include "opennebula/template_queries.h"
+#include "template_module/backup_records.h"
+#include "template_module/backup_rules.h"
+#include "template_module/staged_files.h"
+
+namespace fs = boost::filesystem;
+
+using hx_opennebula_common::oneimage;
+using kevra_template::log_prepare_error;
+
+bool HxModuleKevraTemplate::accept_archive_name()
+{
+    const std::string& name = options_.archive_name;
+    // The staging directory D/A is removed with everything in it by the clean-up:
+    // it must be a directory of its own inside the operation directory.
+    if (!kevra_template::is_plain_file_name(name)) {
+        log_prepare_error(": the archive name can't name a directory inside the operation directory: " + name);
+        return false;
+    }
+    if (template_conf_.backup_only_config) {
+        return true;
+    }
+    // The clone is made, used and deleted by this name.
+    if (kevra_template::reads_as_platform_id(name)) {
+        log_prepare_error(": the archive name '" + name +
+                          "' would be read as a template ID by the platform and can't name the clone");
+        return false;
+    }
+    if (hx_opennebula_common::does_template_name_exist(name)) {
+        log_prepare_error(": a template named '" + name + "' already exists; it can't be used as the clone of " +
+                          "the template: " + options_.resource);
+        return false;
+    }
+    return true;
+}
+
+bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
+{
+    const std::string& source = options_.resource;
+    const std::string& clone = options_.archive_name;
+    const bool only_config = template_conf_.backup_only_config;
+    HxLogStream(HxLogLvl::Info) << "Got a task to make a backup of template '" << source << "'" << std::endl;
+    HxLogStream(HxLogLvl::Info) << "Copy name: " << clone << std::endl;
+
+    const int code = check_client(false);
+    if (code != 0) {
+        log_prepare_error(": unable to run the module on this client. Reason: " + std::to_string(code));
+        return false;
+    }
+    // Nothing has been created yet: a refused name needs no clean-up.
+    if (!accept_archive_name()) {
+        return false;
+    }
+    options_.resource_list_file = options_.tmp_operation_directory + "/" + clone + "." + "hxfd.list";
+    backup_staging_started_ = true;
+
+    const auto clean_up = [this]() {
+        clean_after_backup();
+        return false;
+    };
+    const auto fail = [&clean_up](const std::string& text) {
+        log_prepare_error(text);
+        return clean_up();
+    };
+
+    const std::string directory = archive_directory_path();
+    try {
+        if (!fs::exists(directory)) {
+            fs::create_directories(directory);
+        }
+        if (!fs::is_directory(directory)) {
+            return fail(": can't create directory: " + directory);
+        }
+        if (!only_config) {
+            const std::string marker = snapshot_directory_path() + "/" + kevra_template::kImageIdsMarkerName;
+            std::ofstream file(marker, std::ios::trunc);
+            if (!file) {
+                return fail(": can't create " + marker);
+            }
+        }
+    } catch (const fs::filesystem_error& e) {
+        return fail(std::string(": filesystem_error: ") + e.what());
+    }
+
+    try {
+        if (replica && only_config) {
+            return fail(std::string(": the option '") + "backup_only_config" +
+                        "' is set, but it must not at replica creation");
+        }
+        if (!only_config && clone_template() != 0) {
+            return clean_up();
+        }
+
+        kevra_template::staged_files files;
+        if (!stage_template_files(files)) {
+            return clean_up();
+        }
+        std::vector<oneimage> images;
+        if (!read_backup_images(images)) {
+            return clean_up();
+        }
+
+        const std::string list_path = directory + "/" + kevra_template::kImageListName;
+        std::ofstream list(list_path, std::ios::trunc);
+        if (!list) {
+            return fail(std::string(": can't create ") + kevra_template::kImageListName);
+        }
+        if (!files.add(list_path, kevra_template::kImageListName)) {
+            return fail(std::string(": two files would have the same name in the archive: ") +
+                        kevra_template::kImageListName);
+        }
+        if (!only_config) {
+            list << kevra_template::clone_name_line(clone) << "\n";
+            if (!pair_with_source_images(images)) {
+                return clean_up();
+            }
+        }
+        for (const oneimage& image : images) {
+            list << kevra_template::image_list_line(image) << "\n";
+            if (!stage_image(image, replica, files)) {
+                return clean_up();
+            }
+        }
+        list.close();
+        if (!list) {
+            return fail(std::string(": can't write ") + kevra_template::kImageListName);
+        }
+
+        // What is staged is the same for every backup type, and the engine is
+        // told so: it makes a full archive, with no reference meta.
+        if (options_.backup_type != 1) {
+            std::cout << "SET BACKUP TYPE TO FULL" << std::endl;
+            options_.backup_type = 1;
+        }
+
+        if (!add_to_hxfd_list_file(options_.resource_list_file, files.entries(), false)) {
+            return fail(": failed to add paths to the resource list file: " + options_.resource_list_file);
+        }
+        return true;
+    } catch (const fs::filesystem_error& e) {
+        return fail(std::string(": filesystem_error: ") + e.what());
+    } catch (const std::exception& e) {
+        return fail(std::string(": exception: ") + e.what());
+    }
+}

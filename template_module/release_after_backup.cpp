@@ -1,0 +1,56 @@
+// The clean-up after a template backup: the staging directory, the engine file
+// list and the clone, each only when this run created it.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <boost/filesystem.hpp>
+
+#include <exception>
+#include <string>
+
+#include "common/hx_logger.h"
+#include "opennebula/template_queries.h"
+
+namespace fs = boost::filesystem;
+
+bool HxModuleKevraTemplate::release_resource_after_backup()
+{
+    if (clean_after_backup() == 0) {
+        return true;
+    }
+    HxLogStream(HxLogLvl::Error) << __PRETTY_FUNCTION__ << ": unable to release resources" << std::endl;
+    return false;
+}
+
+int HxModuleKevraTemplate::clean_after_backup()
+{
+    const std::string signature = __PRETTY_FUNCTION__;
+    try {
+        if (backup_staging_started_) {
+            const std::string directory = archive_directory_path();
+            if (fs::exists(directory)) {
+                HxLogStream(HxLogLvl::Info) << "Removing the archive directory: " << directory << std::endl;
+                fs::remove_all(directory);
+            }
+            const std::string& list_file = options_.resource_list_file;
+            if (!list_file.empty() && fs::is_regular_file(list_file)) {
+                HxLogStream(HxLogLvl::Info) << "Removing the resource list file: " << list_file << std::endl;
+                fs::remove(list_file);
+            }
+        }
+        if (!template_conf_.backup_only_config && clone_created_) {
+            if (hx_opennebula_common::delete_template(options_.archive_name) != 0) {
+                HxLogStream(HxLogLvl::Error) << signature << ": can't delete the template: " << options_.archive_name
+                                             << std::endl;
+                return 12;
+            }
+            clone_created_ = false;
+        }
+        return 0;
+    } catch (const fs::filesystem_error& e) {
+        HxLogStream(HxLogLvl::Error) << signature << ":filesystem_error: " << e.what() << std::endl;
+        return 19;
+    } catch (const std::exception& e) {
+        HxLogStream(HxLogLvl::Error) << signature << ": exception: " << e.what() << std::endl;
+        return 20;
+    }
+}
