@@ -83,10 +83,12 @@ def image_fate(platform, name):
 
 
 def emit(answer, status):
-    sys.stdout.write("".join(answer.out))
-    sys.stdout.flush()
+    # Standard error first: a warning, like an error line, comes before the
+    # answer (which matters when the caller merges both streams).
     sys.stderr.write("".join(answer.err))
     sys.stderr.flush()
+    sys.stdout.write("".join(answer.out))
+    sys.stdout.flush()
     sys.exit(status)
 
 

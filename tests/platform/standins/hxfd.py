@@ -10,6 +10,7 @@ module reads together with standard error).
 """
 import json
 import os
+import resource
 import signal
 import sys
 import time
@@ -378,8 +379,8 @@ def main():
     install_signal_handlers(engine)
     mode = mode_of(options) if options is not None else ""
     fault = take_fault(state_dir, mode, args) or {}
-    engine.line("HXFD PID: %s" % fault.get("bad_pid", os.getpid()))
     engine.event("started %s" % (mode or "-"))
+    engine.line("HXFD PID: %s" % fault.get("bad_pid", os.getpid()))
     if "delay" in fault:
         deadline = time.time() + fault["delay"]
         while time.time() < deadline:
@@ -387,7 +388,9 @@ def main():
     if "signal" in fault:
         name = fault["signal"].upper()
         number = getattr(signal, name if name.startswith("SIG") else "SIG" + name)
-        signal.signal(number, signal.SIG_DFL)
+        if number not in (signal.SIGKILL, signal.SIGSTOP):
+            signal.signal(number, signal.SIG_DFL)
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # no core file from an injected crash
         os.kill(os.getpid(), number)
     if "exit" in fault and fault["exit"] != 100:
         if fault.get("stdout"):

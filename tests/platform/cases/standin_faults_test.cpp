@@ -1,0 +1,187 @@
+// Faults injected through the fixture reach exactly the calls they name, and
+// each kind of fault gives what a failing platform or engine would.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/platform_fixture.h"
+#include "tests/support/sandbox_guard.h"
+
+namespace {
+
+using kevra_test::Platform;
+
+class StandinFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!kevra_test::in_sandbox(why)) {
+      return;
+    }
+    p_.fixture({"reset"});
+    p_.fixture({"config", "--lock-queries", "0"});
+    p_.datastore({"--name", "default"});
+    p_.image({"--name", "web-os", "--datastore", "default", "--content", "os"});
+    p_.image({"--name", "web-data", "--datastore", "default", "--content", "data"});
+    p_.vm_template({"--name", "web", "--disk", "IMAGE_ID=0", "--disk", "IMAGE_ID=1"});
+  }
+
+  std::string state_of(const std::string& image) {
+    const auto xml = p_.shell("/usr/bin/oneimage show '" + image + "' -x").out;
+    const auto at = xml.find("<STATE>");
+    return at == std::string::npos ? "" : xml.substr(at + 7, xml.find('<', at + 7) - at - 7);
+  }
+
+  Platform p_;
+};
+
+struct ToolFault {
+  std::string name;
+  std::vector<std::string> fault;  // fixture fault arguments
+  std::vector<std::string> calls;  // command lines run in order
+  std::vector<int> statuses;       // their exit statuses
+  std::string expect;              // what the first call prints (standard output and error)
+};
+
+TEST_F(StandinFaults, PlatformToolFaultsHitTheCallsTheyName) {
+  KEVRA_REQUIRE_SANDBOX();
+  const std::vector<ToolFault> cases = {
+      {"exit once",
+       {"oneimage", "show", "--exit", "5", "--stderr", "boom\n", "--times", "1"},
+       {"/usr/bin/oneimage show '0' -x", "/usr/bin/oneimage show '0' -x"},
+       {5, 0},
+       "boom\n"},
+      {"by argument after the first",
+       {"oneimage", "show", "--with-arg", "1", "--skip-first", "1", "--exit", "255"},
+       {"/usr/bin/oneimage show 1 -x", "/usr/bin/oneimage show 0 -x", "/usr/bin/oneimage show 1 -x"},
+       {0, 0, 255},
+       "<NAME>web-data</NAME>"},
+      {"other subcommands untouched",
+       {"onetemplate", "clone", "--exit", "255", "--stderr", "no\n"},
+       {"/usr/bin/onetemplate show web", "/usr/bin/onetemplate clone web x --recursive"},
+       {0, 255},
+       "TEMPLATE 0 INFORMATION"},
+      {"every subcommand",
+       {"onedatastore", "--exit", "255"},
+       {"/usr/bin/onedatastore show 0 -x", "/usr/bin/onedatastore list -x"},
+       {255, 255},
+       ""},
+      {"clone without a template",
+       {"onetemplate", "clone", "--no-effect", "--stdout", "ID: 7\n"},
+       {"/usr/bin/onetemplate clone web 'bk1' --recursive", "/usr/bin/onetemplate show 'bk1'"},
+       {0, 255},
+       "ID: 7\n"},
+      {"rbd", {"rbd", "export", "--exit", "1"}, {"rbd export one/one-0 /var/tmp/x --id libvirt"}, {1}, ""},
+      {"lvs", {"lvs", "--exit", "5", "--stderr", "  Volume group not found\n"}, {"/usr/sbin/lvs --verbose"}, {5},
+       "Volume group not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    std::vector<std::string> fault{"fault"};
+    fault.insert(fault.end(), c.fault.begin(), c.fault.end());
+    p_.fixture(fault);
+    for (std::size_t i = 0; i < c.calls.size(); ++i) {
+      const auto result = p_.shell(c.calls[i]);
+      EXPECT_EQ(result.exit_status, c.statuses[i]) << c.calls[i] << "\n" << result.out << result.err;
+      if (i == 0) {
+        EXPECT_NE((result.out + result.err).find(c.expect), std::string::npos) << result.out << result.err;
+      }
+    }
+  }
+}
+
+TEST_F(StandinFaults, MalformedXmlDoesNotParse) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"fault", "onetemplate", "show", "--malformed"});
+  const auto result = p_.shell("/usr/bin/onetemplate show 'web' -x");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out.rfind("<VMTEMPLATE>", 0), 0u);
+  std::string report;
+  EXPECT_FALSE(p_.validates(result.out, report));
+  EXPECT_NE(p_.shell("/usr/bin/onetemplate show 'web' -x | xmllint --noout - 2>/dev/null").exit_status, 0);
+}
+
+TEST_F(StandinFaults, WarningComesBeforeTheDocument) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"fault", "oneimage", "show", "--warning", "[WARNING] the server answered slowly"});
+  const auto separate = p_.shell("/usr/bin/oneimage show '0' -x");
+  EXPECT_EQ(separate.err, "[WARNING] the server answered slowly\n");
+  std::string report;
+  EXPECT_TRUE(p_.validates(separate.out, report)) << report;
+  // As the module captures it, both streams together.
+  const auto merged = p_.shell("/usr/bin/oneimage show '0' -x 2>&1");
+  EXPECT_EQ(merged.out.rfind("[WARNING] the server answered slowly\n<IMAGE>", 0), 0u) << merged.out;
+}
+
+TEST_F(StandinFaults, ImageFatesReachImagesMadeLater) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"config", "--lock-queries", "1"});
+  p_.fixture({"fault", "image-fate", "--name-glob", "stuck-*", "--stuck-locked"});
+  p_.fixture({"fault", "image-fate", "--name-glob", "broken-disk-1", "--then-state", "5"});
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone web stuck --recursive").exit_status, 0);
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone web broken --recursive").exit_status, 0);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(state_of("stuck-disk-0"), "4");
+  }
+  EXPECT_EQ(state_of("broken-disk-0"), "4");
+  EXPECT_EQ(state_of("broken-disk-0"), "1");
+  EXPECT_EQ(state_of("broken-disk-1"), "4");
+  EXPECT_EQ(state_of("broken-disk-1"), "5");
+  EXPECT_EQ(state_of("broken-disk-1"), "5");
+  // set-image changes an existing image the same way.
+  p_.fixture({"set-image", "web-os", "--locked-queries", "2", "--then-state", "3"});
+  EXPECT_EQ(state_of("web-os"), "4");
+  EXPECT_EQ(state_of("web-os"), "4");
+  EXPECT_EQ(state_of("web-os"), "3");
+}
+
+struct EngineFault {
+  std::vector<std::string> fault;
+  int status;               // exit status (128 + signal when killed)
+  std::string first_line;   // "" for the engine's own PID line
+  bool stored;              // the archive reached the store
+};
+
+TEST_F(StandinFaults, EngineFaults) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"task-secret", "T1"});
+  const std::string op = kevra_test::scratch_dir("op");
+  kevra_test::write_file(op + "/list", "HXFD file list:\n   /etc/os-release : os-release\n");
+  const std::string backup = "cd / && /opt/kelvomar/bin/hxfd -a sha2 -2  -b 16384 -c " + op +
+                             "/list -M m1 -N a1 -T T1 -s /opt/kelvomar/var/tasks//task_secret_T1 -m " + op +
+                             "/a1.meta 2>&1";
+  const std::vector<EngineFault> cases = {
+      {{"--exit", "1"}, 1, "", false},
+      {{"--exit", "2", "--stderr", "hxfd: media server unreachable"}, 2, "", false},
+      {{"--exit", "100"}, 100, "", true},
+      {{"--signal", "KILL"}, 128 + 9, "", false},
+      {{"--signal", "SEGV"}, 128 + 11, "", false},
+      {{"--bad-pid", "abc"}, 0, "HXFD PID: abc", true},
+      {{"restore", "--exit", "1"}, 0, "", true},  // a fault for restores leaves backups alone
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault.front() + " " + c.fault.back());
+    p_.fixture({"reset"});
+    p_.fixture({"task-secret", "T1"});
+    std::vector<std::string> fault{"fault", "hxfd"};
+    if (c.fault.front() != "restore") {
+      fault.push_back("backup");
+    }
+    fault.insert(fault.end(), c.fault.begin(), c.fault.end());
+    p_.fixture(fault);
+    const auto result = p_.shell(backup);
+    EXPECT_EQ(result.exit_status, c.status) << result.out;
+    const std::string first = result.out.substr(0, result.out.find('\n'));
+    if (c.first_line.empty()) {
+      EXPECT_EQ(first.rfind("HXFD PID: ", 0), 0u);
+      EXPECT_NE(first, "HXFD PID: abc");
+    } else {
+      EXPECT_EQ(first, c.first_line);
+    }
+    EXPECT_EQ(p_.fixture({"archives"}), c.stored ? "a1" : "");
+  }
+}
+
+}  // namespace
