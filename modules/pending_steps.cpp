@@ -32,25 +32,6 @@ bool HxModuleUniversal::apply_replica()
     return false;
 }
 
-bool HxModuleUniversal::delete_from_client_defined_storage(DeletionList /*list*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::verify_in_client_defined_storage()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::parse_esign_json(const std::string& /*json*/, std::string& /*archive_name*/,
-                                         std::string& /*archive_sign*/, std::string& /*snapshot_sign*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
 void HxModuleUniversal::close_restore()
 {
     KEVRA_NOT_AVAILABLE();
@@ -304,56 +285,6 @@ void resource_file_scoped_lock::swap(resource_file_scoped_lock& other) noexcept
 
 }  // namespace module
 }  // namespace kelvomar
-
-// ---- Client-defined storages ----------------------------------------------------------
-
-bool HxModuleUniversal::load_client_defined_storages()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::client_defined_storage_prepare()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::split_client_defined_storage_record(const std::string& /*line*/,
-                                                            ClientDefinedStorageInfo& /*info*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::split_client_defined_archive_name(const std::string& /*name*/,
-                                                          ClientDefinedArchiveInfo& /*info*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::parse_json_of_client_defined_storage(const std::string& /*json*/, DeletionList& /*list*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-// ---- Electronic signatures --------------------------------------------------------------
-
-bool HxModuleUniversal::write_esign(const std::string& /*hex*/, const std::string& /*path*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-bool HxModuleUniversal::check_filename_by_esing(const std::string& /*key*/, const std::string& /*hash*/,
-                                                const std::string& /*signature_file*/,
-                                                const std::string& /*file*/, bool /*use_openssl*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
 
 // ---- Operating-system snapshots -----------------------------------------------------------
 
