@@ -115,21 +115,20 @@ void sha256::transform(const unsigned char* blocks, uint64_t count) {
         for (int i = 0; i < 16; ++i)
             w[i] = load_be32(blocks + 4 * i);
         const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+        uint32_t mx, my = b ^ c;
 
 #define SHA256_PORTABLE_WK0(i) (w[i] + SHA256_K[i])
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 0);
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 8);
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 0, mx, my);
 #undef SHA256_PORTABLE_WK0
 
-        // Rounds 16..63: the schedule word W[t] overwrites W[t-16] in place.
+        // Steps 16..63: the schedule word W[t] overwrites W[t-16] in place.
 #define SHA256_PORTABLE_WK(i)                                                                    \
     (w[(i) & 15] += SHA256_SMALL_S1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] +                   \
                     SHA256_SMALL_S0(w[((i) + 1) & 15]),                                          \
-     w[(i) & 15] + SHA256_K[t + (i)])
-        for (int t = 16; t < 64; t += 16) {
-            SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 0);
-            SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 8);
-        }
+     w[(i) & 15] + SHA256_K[i])
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 16, mx, my);
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 32, mx, my);
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 48, mx, my);
 #undef SHA256_PORTABLE_WK
 
         a += a0;

@@ -3,8 +3,11 @@
 // block function and the vector kernels (which compute the message schedule
 // in vector registers and run the steps on ordinary registers).
 //
-// SHA256_ROUND(a, ..., h, wk) with wk = W[t] + K[t] leaves the new 'a' in h
-// and the new 'e' in d, so the next step is SHA256_ROUND(h, a, ..., g, wk').
+// SHA256_ROUND(a, ..., h, wk, x, y) with wk = W[t] + K[t] leaves the new 'a'
+// in h and the new 'e' in d, so the next step is SHA256_ROUND(h, a, ..., g,
+// wk', y, x). Maj(a, b, c) is computed as ((a ^ b) & (b ^ c)) ^ b, where b ^ c
+// is the previous step's a ^ b: the step leaves a ^ b in x and reads b ^ c
+// from y. Before a block's first step, y must hold b ^ c.
 
 #include <cstdint>
 
@@ -14,22 +17,31 @@
 #define SHA256_SMALL_S0(x) (SHA256_ROTR(x, 7) ^ SHA256_ROTR(x, 18) ^ ((x) >> 3))
 #define SHA256_SMALL_S1(x) (SHA256_ROTR(x, 17) ^ SHA256_ROTR(x, 19) ^ ((x) >> 10))
 #define SHA256_CH(e, f, g) ((((f) ^ (g)) & (e)) ^ (g))
-#define SHA256_MAJ(a, b, c) ((((a) | (b)) & (c)) | ((a) & (b)))
 
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, wk)                                  \
-    do {                                                                           \
-        const uint32_t sha256_t1_ = (h) + SHA256_BIG_S1(e) + SHA256_CH(e, f, g) + (wk); \
-        (d) += sha256_t1_;                                                         \
-        (h) = sha256_t1_ + SHA256_BIG_S0(a) + SHA256_MAJ(a, b, c);                 \
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, wk, x, y)       \
+    do {                                                      \
+        (h) += (wk);                                          \
+        (h) += SHA256_CH(e, f, g);                            \
+        (h) += SHA256_BIG_S1(e);                              \
+        (d) += (h);                                           \
+        (x) = (a) ^ (b);                                      \
+        (h) += (((x) & (y)) ^ (b));                           \
+        (h) += SHA256_BIG_S0(a);                              \
     } while (0)
 
-// Eight steps; after them the variables hold their roles again.
-#define SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, i) \
-    SHA256_ROUND(a, b, c, d, e, f, g, h, WK(i + 0));      \
-    SHA256_ROUND(h, a, b, c, d, e, f, g, WK(i + 1));      \
-    SHA256_ROUND(g, h, a, b, c, d, e, f, WK(i + 2));      \
-    SHA256_ROUND(f, g, h, a, b, c, d, e, WK(i + 3));      \
-    SHA256_ROUND(e, f, g, h, a, b, c, d, WK(i + 4));      \
-    SHA256_ROUND(d, e, f, g, h, a, b, c, WK(i + 5));      \
-    SHA256_ROUND(c, d, e, f, g, h, a, b, WK(i + 6));      \
-    SHA256_ROUND(b, c, d, e, f, g, h, a, WK(i + 7))
+// Four steps t..t+3 (the variables' roles turn by four).
+#define SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y) \
+    SHA256_ROUND(a, b, c, d, e, f, g, h, WK((t) + 0), x, y);    \
+    SHA256_ROUND(h, a, b, c, d, e, f, g, WK((t) + 1), y, x);    \
+    SHA256_ROUND(g, h, a, b, c, d, e, f, WK((t) + 2), x, y);    \
+    SHA256_ROUND(f, g, h, a, b, c, d, e, WK((t) + 3), y, x)
+
+// Eight steps t..t+7; after them the variables hold their roles again.
+#define SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y) \
+    SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y);     \
+    SHA256_FOUR_ROUNDS(e, f, g, h, a, b, c, d, WK, (t) + 4, x, y)
+
+// Sixteen steps t..t+15.
+#define SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y) \
+    SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y);      \
+    SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, (t) + 8, x, y)

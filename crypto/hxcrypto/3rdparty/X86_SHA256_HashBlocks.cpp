@@ -58,15 +58,26 @@ SSE2_INLINE __m128i k4(int t) { return _mm_load_si128(reinterpret_cast<const __m
 
 }  // namespace
 
-#define SSE2_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h, wk)                 \
-    _mm_store_si128(reinterpret_cast<__m128i*>(wk), _mm_add_epi32(x0, k4(t)));    \
-    x0 = schedule(x0, x1, x2, x3);                                                 \
-    SHA256_ROUND(a, b, c, d, e, f, g, h, (wk)[0]);                                 \
-    SHA256_ROUND(h, a, b, c, d, e, f, g, (wk)[1]);                                 \
-    SHA256_ROUND(g, h, a, b, c, d, e, f, (wk)[2]);                                 \
-    SHA256_ROUND(f, g, h, a, b, c, d, e, (wk)[3])
+// W[t] + K[t] of the current block, kept in a ring of sixteen words.
+#define SSE2_WK(i) wk[(i) & 15]
 
-#define SSE2_WK(i) wk[i]
+// Saves W[t..t+3] + K[t..t+3] from x0 into the ring; the empty asm makes the
+// steps read the words back from memory rather than out of the register.
+#define SSE2_SAVE_WK(x0, t)                                                                    \
+    _mm_store_si128(reinterpret_cast<__m128i*>(wk + ((t) & 15)), _mm_add_epi32(x0, k4(t)));   \
+    __asm__("" : "+m"(*reinterpret_cast<__m128i*>(wk + ((t) & 15))))
+
+// Four steps t..t+3, while x0 is replaced by W[t+16..t+19].
+#define SSE2_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h) \
+    SSE2_SAVE_WK(x0, t);                                       \
+    x0 = schedule(x0, x1, x2, x3);                             \
+    SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, t, mx, my)
+
+#define SSE2_SIXTEEN_SCHEDULED(t)                                \
+    SSE2_STEP4(x0, x1, x2, x3, (t) + 0, a, b, c, d, e, f, g, h); \
+    SSE2_STEP4(x1, x2, x3, x0, (t) + 4, e, f, g, h, a, b, c, d); \
+    SSE2_STEP4(x2, x3, x0, x1, (t) + 8, a, b, c, d, e, f, g, h); \
+    SSE2_STEP4(x3, x0, x1, x2, (t) + 12, e, f, g, h, a, b, c, d)
 
 __attribute__((target("sse2"))) void X86_SHA256_HashBlocks(uint32_t* state, const uint32_t* data, size_t length) {
     if (length < 64)
@@ -81,19 +92,16 @@ __attribute__((target("sse2"))) void X86_SHA256_HashBlocks(uint32_t* state, cons
     for (size_t blocks = length / 64; blocks > 0; --blocks, data += 16) {
         __m128i x0 = load_be(data), x1 = load_be(data + 4), x2 = load_be(data + 8), x3 = load_be(data + 12);
         const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+        uint32_t mx, my = b ^ c;
 
-        for (int t = 0; t < 48; t += 16) {
-            SSE2_STEP4(x0, x1, x2, x3, t + 0, a, b, c, d, e, f, g, h, wk + 0);
-            SSE2_STEP4(x1, x2, x3, x0, t + 4, e, f, g, h, a, b, c, d, wk + 4);
-            SSE2_STEP4(x2, x3, x0, x1, t + 8, a, b, c, d, e, f, g, h, wk + 8);
-            SSE2_STEP4(x3, x0, x1, x2, t + 12, e, f, g, h, a, b, c, d, wk + 12);
-        }
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 0), _mm_add_epi32(x0, k4(48)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 4), _mm_add_epi32(x1, k4(52)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 8), _mm_add_epi32(x2, k4(56)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 12), _mm_add_epi32(x3, k4(60)));
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, 0);
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, 8);
+        SSE2_SIXTEEN_SCHEDULED(0);
+        SSE2_SIXTEEN_SCHEDULED(16);
+        SSE2_SIXTEEN_SCHEDULED(32);
+        SSE2_SAVE_WK(x0, 48);
+        SSE2_SAVE_WK(x1, 52);
+        SSE2_SAVE_WK(x2, 56);
+        SSE2_SAVE_WK(x3, 60);
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, 48, mx, my);
 
         a += a0;
         b += b0;

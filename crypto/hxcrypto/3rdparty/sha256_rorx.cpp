@@ -76,63 +76,72 @@ RORX_INLINE __m256i k8(int t) { return _mm256_load_si256(reinterpret_cast<const 
 
 }  // namespace
 
-// Four steps t..t+3 of the first block, while W[t..t+3] + K of both blocks are
-// saved at wk + 2t and x0 becomes W[t+16..t+19].
-#define RORX_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h)                                   \
-    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 2 * (t)), _mm256_add_epi32(x0, k8(t)));  \
-    x0 = schedule(x0, x1, x2, x3);                                                               \
-    SHA256_ROUND(a, b, c, d, e, f, g, h, wk[2 * (t) + 0]);                                       \
-    SHA256_ROUND(h, a, b, c, d, e, f, g, wk[2 * (t) + 1]);                                       \
-    SHA256_ROUND(g, h, a, b, c, d, e, f, wk[2 * (t) + 2]);                                       \
-    SHA256_ROUND(f, g, h, a, b, c, d, e, wk[2 * (t) + 3])
-
-// W[i] + K[i] of the first block (low half) and of the second (high half).
+// W[t] + K[t] of both blocks: group t/4 of four words of the first block,
+// then the same group of the second, eight words per group.
 #define RORX_WK_FIRST(i) wk[((i) / 4) * 8 + (i) % 4]
 #define RORX_WK_SECOND(i) wk[((i) / 4) * 8 + 4 + (i) % 4]
 
-#define RORX_ADD_STATE()  \
-    a = state[0] += a;    \
-    b = state[1] += b;    \
-    c = state[2] += c;    \
-    d = state[3] += d;    \
-    e = state[4] += e;    \
-    f = state[5] += f;    \
-    g = state[6] += g;    \
+// Saves W[t..t+3] + K of both blocks from x0. The empty asm tells the compiler
+// the saved words may have changed, so the steps read them from memory (a load
+// folded into an add) instead of extracting them from the vector register.
+#define RORX_SAVE_WK(x0, t)                                                                      \
+    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 2 * (t)), _mm256_add_epi32(x0, k8(t)));  \
+    __asm__("" : "+m"(*reinterpret_cast<__m256i*>(wk + 2 * (t))))
+
+// Four steps t..t+3 of the first block, while x0 becomes W[t+16..t+19] of both.
+#define RORX_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h) \
+    RORX_SAVE_WK(x0, t);                                       \
+    x0 = schedule(x0, x1, x2, x3);                             \
+    SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, t, mx, my)
+
+#define RORX_SIXTEEN_SCHEDULED(t)                                \
+    RORX_STEP4(x0, x1, x2, x3, (t) + 0, a, b, c, d, e, f, g, h); \
+    RORX_STEP4(x1, x2, x3, x0, (t) + 4, e, f, g, h, a, b, c, d); \
+    RORX_STEP4(x2, x3, x0, x1, (t) + 8, a, b, c, d, e, f, g, h); \
+    RORX_STEP4(x3, x0, x1, x2, (t) + 12, e, f, g, h, a, b, c, d)
+
+#define RORX_ADD_STATE() \
+    a = state[0] += a;   \
+    b = state[1] += b;   \
+    c = state[2] += c;   \
+    d = state[3] += d;   \
+    e = state[4] += e;   \
+    f = state[5] += f;   \
+    g = state[6] += g;   \
     h = state[7] += h
 
 namespace {
 
 // Compresses `first` and, when `both`, `second` (the high halves carry its
 // schedule; with only one block they repeat the first and are ignored).
-RORX_INLINE void rorx_pair(const unsigned char* first, const unsigned char* second, bool both,
+static __attribute__((noinline, target("avx2,bmi2"))) void rorx_pair(const unsigned char* first, const unsigned char* second, bool both,
                            uint32_t* state, uint32_t* wk) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint32_t mx, my = b ^ c;
     __m256i x0 = load_be_pair(first, second);
     __m256i x1 = load_be_pair(first + 16, second + 16);
     __m256i x2 = load_be_pair(first + 32, second + 32);
     __m256i x3 = load_be_pair(first + 48, second + 48);
 
-    for (int t = 0; t < 48; t += 16) {
-        RORX_STEP4(x0, x1, x2, x3, t + 0, a, b, c, d, e, f, g, h);
-        RORX_STEP4(x1, x2, x3, x0, t + 4, e, f, g, h, a, b, c, d);
-        RORX_STEP4(x2, x3, x0, x1, t + 8, a, b, c, d, e, f, g, h);
-        RORX_STEP4(x3, x0, x1, x2, t + 12, e, f, g, h, a, b, c, d);
-    }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 96), _mm256_add_epi32(x0, k8(48)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 104), _mm256_add_epi32(x1, k8(52)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 112), _mm256_add_epi32(x2, k8(56)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 120), _mm256_add_epi32(x3, k8(60)));
-    SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, 48);
-    SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, 56);
+    RORX_SIXTEEN_SCHEDULED(0);
+    RORX_SIXTEEN_SCHEDULED(16);
+    RORX_SIXTEEN_SCHEDULED(32);
+    RORX_SAVE_WK(x0, 48);
+    RORX_SAVE_WK(x1, 52);
+    RORX_SAVE_WK(x2, 56);
+    RORX_SAVE_WK(x3, 60);
+    SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, 48, mx, my);
     RORX_ADD_STATE();
 
     if (!both)
         return;
     // The second block's schedule is already saved: its steps need no vector work.
-    for (int t = 0; t < 64; t += 16) {
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_SECOND, t);
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_SECOND, t + 8);
+    my = b ^ c;
+    for (const uint32_t* w = wk + 4; w < wk + 128; w += 32) {
+#define RORX_WK_LOOP(i) w[((i) / 4) * 8 + (i) % 4]
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_LOOP, 0, mx, my);
+#undef RORX_WK_LOOP
     }
     RORX_ADD_STATE();
 }

@@ -58,16 +58,29 @@ SSE4_INLINE __m128i k4(int t) { return _mm_load_si128(reinterpret_cast<const __m
 
 }  // namespace
 
-// Four steps t..t+3 from wk[0..3], while x0 is replaced by W[t+16..t+19].
-#define SSE4_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h, wk)                 \
-    _mm_store_si128(reinterpret_cast<__m128i*>(wk), _mm_add_epi32(x0, k4(t)));    \
-    x0 = schedule(x0, x1, x2, x3);                                                 \
-    SHA256_ROUND(a, b, c, d, e, f, g, h, (wk)[0]);                                 \
-    SHA256_ROUND(h, a, b, c, d, e, f, g, (wk)[1]);                                 \
-    SHA256_ROUND(g, h, a, b, c, d, e, f, (wk)[2]);                                 \
-    SHA256_ROUND(f, g, h, a, b, c, d, e, (wk)[3])
+// W[t] + K[t] of the current block, kept in a ring of sixteen words.
+#define SSE4_WK(i) wk[(i) & 15]
 
-#define SSE4_WK(i) wk[i]
+// Saves W[t..t+3] + K[t..t+3] from x0 into the ring. The empty asm tells the
+// compiler the saved words may have changed, so the steps read them back
+// from memory (one load folded into an add) instead of extracting them from
+// the vector register one by one.
+#define SSE4_SAVE_WK(x0, t)                                                                    \
+    _mm_store_si128(reinterpret_cast<__m128i*>(wk + ((t) & 15)), _mm_add_epi32(x0, k4(t)));   \
+    __asm__("" : "+m"(*reinterpret_cast<__m128i*>(wk + ((t) & 15))))
+
+// Four steps t..t+3, while x0 is replaced by W[t+16..t+19].
+#define SSE4_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h) \
+    SSE4_SAVE_WK(x0, t);                                       \
+    x0 = schedule(x0, x1, x2, x3);                             \
+    SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, SSE4_WK, t, mx, my)
+
+// Sixteen steps t..t+15 with the schedule of the next sixteen words.
+#define SSE4_SIXTEEN_SCHEDULED(t)                              \
+    SSE4_STEP4(x0, x1, x2, x3, (t) + 0, a, b, c, d, e, f, g, h); \
+    SSE4_STEP4(x1, x2, x3, x0, (t) + 4, e, f, g, h, a, b, c, d); \
+    SSE4_STEP4(x2, x3, x0, x1, (t) + 8, a, b, c, d, e, f, g, h); \
+    SSE4_STEP4(x3, x0, x1, x2, (t) + 12, e, f, g, h, a, b, c, d)
 
 __attribute__((target("sse4.1"))) void sha256_sse4(const void* data, uint32_t* state, uint64_t blocks) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
@@ -78,19 +91,16 @@ __attribute__((target("sse4.1"))) void sha256_sse4(const void* data, uint32_t* s
     for (; blocks > 0; --blocks, p += 64) {
         __m128i x0 = load_be(p), x1 = load_be(p + 16), x2 = load_be(p + 32), x3 = load_be(p + 48);
         const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
+        uint32_t mx, my = b ^ c;
 
-        for (int t = 0; t < 48; t += 16) {
-            SSE4_STEP4(x0, x1, x2, x3, t + 0, a, b, c, d, e, f, g, h, wk + 0);
-            SSE4_STEP4(x1, x2, x3, x0, t + 4, e, f, g, h, a, b, c, d, wk + 4);
-            SSE4_STEP4(x2, x3, x0, x1, t + 8, a, b, c, d, e, f, g, h, wk + 8);
-            SSE4_STEP4(x3, x0, x1, x2, t + 12, e, f, g, h, a, b, c, d, wk + 12);
-        }
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 0), _mm_add_epi32(x0, k4(48)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 4), _mm_add_epi32(x1, k4(52)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 8), _mm_add_epi32(x2, k4(56)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(wk + 12), _mm_add_epi32(x3, k4(60)));
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SSE4_WK, 0);
-        SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, SSE4_WK, 8);
+        SSE4_SIXTEEN_SCHEDULED(0);
+        SSE4_SIXTEEN_SCHEDULED(16);
+        SSE4_SIXTEEN_SCHEDULED(32);
+        SSE4_SAVE_WK(x0, 48);
+        SSE4_SAVE_WK(x1, 52);
+        SSE4_SAVE_WK(x2, 56);
+        SSE4_SAVE_WK(x3, 60);
+        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SSE4_WK, 48, mx, my);
 
         a += a0;
         b += b0;
