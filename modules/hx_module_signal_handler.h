@@ -10,26 +10,50 @@ class HxModuleUniversal;
 // (ignored), bound to the one module object of the process.
 class HxModuleSignalHandler {
 public:
-    // Creates the handler object for `module`; the caller owns it.
+    // How long the clean-up of a termination may take before the module ends
+    // without finishing it (still with exit status 17), in seconds.
+    static constexpr unsigned kDefaultShutdownTimeLimit = 60;
+
+    // Creates the handler object for `module`; the caller owns it. Never fails.
     static std::unique_ptr<HxModuleSignalHandler> init(HxModuleUniversal* module);
 
-    // Binds the handlers to `module` and installs them.
+    // Binds the handlers to `module` and installs them (sigaction), in the order
+    // SIGINT, SIGTERM, SIGSEGV, SIGTSTP, SIGCONT, SIGPIPE.
     explicit HxModuleSignalHandler(HxModuleUniversal* module);
-    // Puts the six signals back to their default dispositions.
+    // Puts the six signals back to their default dispositions, in the same order.
     ~HxModuleSignalHandler();
 
     HxModuleSignalHandler(const HxModuleSignalHandler&) = delete;
     HxModuleSignalHandler& operator=(const HxModuleSignalHandler&) = delete;
 
     // Termination: ends the processes below the module, runs the module's
-    // shutdown clean-up and exits with 17.
+    // shutdown clean-up and exits with 17; never returns for SIGINT, SIGTERM
+    // and SIGSEGV, returns at once for any other number.
     static void shutdown_handler(int signal);
-    // SIGTSTP: forwards it to the engine and waits until SIGCONT.
+    // SIGTSTP: forwards it to the engine and waits until SIGCONT (or a
+    // termination); other numbers return at once.
     static void pause_handler(int signal);
-    // SIGCONT: resumes the module and forwards it to the engine.
+    // SIGCONT: resumes the module and forwards it to the engine; other numbers
+    // return at once.
     static void continue_handler(int signal);
-    // SIGPIPE: does nothing.
+    // SIGPIPE: does nothing, so that a closed pipe does not end the module.
     static void sigpipe_handler(int signal);
+
+    // True once a termination has begun its clean-up.
+    static bool shutting_down();
+    // Sets the time limit of a termination's clean-up (at least one second).
+    static void set_shutdown_time_limit(unsigned seconds);
+
+    // Pause bookkeeping between the stop and continue signals, which may come
+    // in quick succession: a continue that arrives after mark_stop ends the
+    // pause that follows it, even when it comes before the pause has begun.
+    static void mark_stop();
+    static void mark_continue();
+    // The continue count at the last mark_stop (consumed), or the current count
+    // when no stop is pending.
+    static long take_stop_mark();
+    // True when a continue came after `mark` was taken.
+    static bool continued_since(long mark);
 
     static HxModuleUniversal* module_ptr_;
 };

@@ -9,6 +9,8 @@
 #include <boost/interprocess/sync/lock_options.hpp>
 #include <boost/interprocess/sync/scoped_lock.hpp>
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace kelvomar {
@@ -49,7 +51,10 @@ protected:
 };
 
 // The lock itself: the handler's file with an operating-system file lock on it.
-// Movable, not copyable.
+// The holder deletes its file when it lets go, so the file that a process opened
+// may be gone (and another one created at the path) by the time it locks it:
+// a lock counts only while the file locked is still the file at the lock path,
+// which is checked after every lock taken. Movable, not copyable.
 class resource_file_lock : public resource_lock_file_handler {
 public:
     // An empty handler and a file lock bound to no file.
@@ -61,21 +66,40 @@ public:
     resource_file_lock& operator=(resource_file_lock&& other) noexcept;
     resource_file_lock(const resource_file_lock&) = delete;
     resource_file_lock& operator=(const resource_file_lock&) = delete;
-    // Removes the lock file when this process can lock it, then closes it.
+    // Removes the lock file when this process can lock it and it is still the
+    // file at the lock path, then closes it. Never throws.
     ~resource_file_lock();
 
     void swap(resource_file_lock& other) noexcept;
 
-    // Takes the exclusive lock without waiting; true when taken, false when
-    // another process holds it or no file is bound.
+    // Takes the exclusive lock without waiting; true when taken on the file that
+    // is now at the lock path, false when another process holds it or no file
+    // is bound. Throws a standard exception when the file cannot be opened again.
     bool try_lock();
-    // Releases the lock.
+    // Takes the exclusive lock, waiting until it is free; on return the lock is
+    // held on the file that is now at the lock path. Throws a standard exception
+    // when locking fails or no file is bound.
+    void lock();
+    // Releases the lock; does nothing when no file is bound.
     void unlock();
 
     boost::interprocess::file_lock& file_lock() { return file_lock_; }
 
 private:
+    // Opens the file lock on the file at the lock path (creating it when
+    // missing) and remembers which file that is; throws on failure.
+    void open_current_file();
+    // Drops the file lock and the remembered file.
+    void close_file() noexcept;
+    // True when the lock path still names the file that the file lock has open.
+    bool still_at_lock_path() const;
+
     boost::interprocess::file_lock file_lock_;
+    // A second descriptor on the locked file: it keeps the file's identity
+    // (device and inode) from being given to another file while it is open.
+    int identity_fd_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
 };
 
 // A guard that releases a resource_file_lock when it owns it. Movable, not copyable.
