@@ -37,6 +37,21 @@ std::string Platform::fixture(const std::vector<std::string>& args) const {
   return chomp(result.out);
 }
 
+WebTemplate Platform::declare_web_template() const {
+  WebTemplate web;
+  web.files_datastore = datastore({"--name", "default"});
+  web.ceph_datastore = datastore({"--name", "ceph", "--tm-mad", "ceph"});
+  web.os_image = image({"--name", "web-os", "--datastore", "default", "--prefix", "vd", "--content",
+                        "web-os boot sector"});
+  web.data_image = image({"--name", "web-data", "--datastore", "default", "--type", "DATABLOCK", "--size-bytes",
+                          "1048579", "--persistent"});
+  web.rbd_image = image({"--name", "web-rbd", "--datastore", "ceph", "--size-bytes", "70000"});
+  web.id = vm_template({"--name", "web", "--attr", "CPU=1", "--attr", "MEMORY=512", "--disk",
+                        "IMAGE_ID=" + web.os_image, "--disk", "IMAGE=web-data,IMAGE_UNAME=oneadmin", "--disk",
+                        "TYPE=fs,SIZE=64", "--disk", "IMAGE_ID=" + web.rbd_image});
+  return web;
+}
+
 std::string Platform::datastore(const std::vector<std::string>& options) const {
   return fixture(with_verb("datastore", options));
 }

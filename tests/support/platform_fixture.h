@@ -10,8 +10,24 @@
 
 namespace kevra_test {
 
+// IDs of what `Platform::declare_web_template` declares.
+struct WebTemplate {
+  std::string files_datastore;  // "default": TM_MAD shared, FILE images, SAFE_DIRS /var/tmp
+  std::string ceph_datastore;   // "ceph": TM_MAD ceph, RBD images in pool one
+  std::string os_image;         // "web-os": OS, prefix vd, content "web-os boot sector"
+  std::string data_image;       // "web-data": DATABLOCK, persistent, 1 MiB + 3 bytes
+  std::string rbd_image;        // "web-rbd": OS in ceph, 70000 bytes
+  std::string id;               // template "web"
+};
+
 class Platform {
  public:
+  // The usual platform of a template test: the two datastores and three
+  // images of `WebTemplate`, and template "web" with CPU 1, MEMORY 512 and
+  // four disks in this order: web-os by IMAGE_ID, web-data by IMAGE and
+  // IMAGE_UNAME oneadmin, a volatile disk (TYPE fs, SIZE 64), web-rbd by IMAGE_ID.
+  WebTemplate declare_web_template() const;
+
   // Runs `tests/platform/fixture args...` and returns its standard output
   // without the last line end; a non-zero exit fails the current test.
   std::string fixture(const std::vector<std::string>& args) const;

@@ -24,13 +24,7 @@ class StandinChanges : public ::testing::Test {
       return;
     }
     p_.fixture({"reset"});
-    p_.datastore({"--name", "default"});
-    p_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
-    p_.image({"--name", "web-os", "--datastore", "default", "--prefix", "vd", "--content", "os bytes"});
-    p_.image({"--name", "web-data", "--datastore", "default", "--type", "DATABLOCK", "--size-bytes", "1048579"});
-    p_.image({"--name", "web-rbd", "--datastore", "ceph", "--size-bytes", "9000", "--persistent"});
-    p_.vm_template({"--name", "web", "--disk", "IMAGE_ID=0", "--disk", "IMAGE=web-data,IMAGE_UNAME=oneadmin",
-                    "--disk", "TYPE=fs,SIZE=64", "--disk", "IMAGE_ID=2"});
+    p_.declare_web_template();
   }
 
   // The image's STATE as `oneimage show -x` prints it (a show counts as a query).
@@ -292,6 +286,19 @@ TEST_F(StandinChanges, VmActionsChangeItsState) {
   EXPECT_EQ(show("/usr/bin/onevm show 'web-vm' -x").find("<LOCK>"), std::string::npos);
   EXPECT_EQ(p_.shell("/usr/bin/onevm terminate 'web-vm'").exit_status, 0);
   EXPECT_EQ(p_.image_field("web-data", "state"), "1") << "the image is free again";
+}
+
+TEST_F(StandinChanges, LinkedSourceLeadsToTheImageData) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.image({"--name", "linked", "--datastore", "default", "--content", "behind a link", "--link-source"});
+  const std::string source = p_.image_field("linked", "source");
+  const auto target = p_.shell("/bin/readlink -f " + source);
+  EXPECT_EQ(target.out, p_.shell("/bin/readlink -f " + p_.image_field("linked", "data-path")).out);
+  EXPECT_NE(target.out, source + "\n");
+  EXPECT_EQ(read_file(source), "behind a link");
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone web bk1 --recursive").exit_status, 0);
+  EXPECT_EQ(p_.shell("/usr/bin/oneimage delete linked").exit_status, 0);
+  EXPECT_NE(::access(source.c_str(), F_OK), 0);
 }
 
 }  // namespace

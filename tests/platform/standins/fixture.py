@@ -103,6 +103,14 @@ def cmd_image(p, a):
     else:
         size = a.size_bytes if a.size_bytes is not None else (a.size_mb << 20 if a.size_mb is not None else 65543)
         model.place_image_data(p, image, datastore, byte_count=size)
+    if a.link_source:
+        if not image["source"].startswith("/"):
+            raise Fail("fixture: only FILE and BLOCK images have a path to link", 2)
+        # SOURCE becomes a symbolic link to the file that holds the data.
+        real = image["data"] + ".data"
+        os.rename(image["data"], real)
+        os.symlink(real, image["source"])
+        image["data"] = real
     if a.locked_queries is not None:
         image["state"], image["locked_queries"] = 4, a.locked_queries
         image["then_state"] = a.then_state
@@ -348,6 +356,7 @@ def parser():
     v.add_argument("--owner", default="oneadmin")
     v.add_argument("--locked-queries", type=int)
     v.add_argument("--then-state", type=int, default=1)
+    v.add_argument("--link-source", action="store_true")
     v.add_argument("--attr", action="append", default=[])
     v.set_defaults(run=cmd_image)
 

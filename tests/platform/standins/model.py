@@ -125,6 +125,9 @@ def remove_image(platform, image):
     data = image.get("data")
     if data and os.path.exists(data):
         os.remove(data)
+    source = image.get("source", "")
+    if source.startswith("/") and os.path.islink(source):
+        os.remove(source)
     datastore = platform.data["datastores"].get(str(image["datastore_id"]))
     if datastore:
         datastore["free_mb"] += image["size_mb"]

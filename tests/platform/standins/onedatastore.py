@@ -34,7 +34,7 @@ def list_(platform, positional, options, answer):
         return
     header = "  ID NAME         SIZE AVA CLUSTERS IMAGES TYPE DS      TM      STAT"
     rows = []
-    for d in reversed(datastores):
+    for d in datastores:
         avail = "%d%%" % round(100.0 * d["free_mb"] / d["total_mb"]) if d["total_mb"] else "-"
         images = sum(1 for i in platform.data["images"].values() if i["datastore_id"] == d["id"])
         rows.append("%4s %s %s %s %s %s %s %s %s %s" % (

@@ -26,7 +26,7 @@ def list_(platform, positional, options, answer):
         return
     header = "  ID NAME            CLUSTER    TVM      ALLOCATED_CPU      ALLOCATED_MEM STAT"
     rows = []
-    for h in reversed(hosts):
+    for h in hosts:
         vms = sum(1 for vm in platform.data["vms"].values() if vm.get("host") == h["name"])
         rows.append("%4s %s %s %s %s %s %s" % (
             h["id"], model.cut(h["name"], 15), model.cut("default", 10), model.cut(vms, 3, left=False),

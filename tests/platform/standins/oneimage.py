@@ -60,7 +60,7 @@ def list_(platform, positional, options, answer):
         return
     header = "  ID USER     GROUP    NAME            DATASTORE     SIZE TYPE PER STAT RVMS"
     rows = []
-    for image in reversed(images):
+    for image in images:
         datastore = platform.data["datastores"].get(str(image["datastore_id"]), {"name": ""})
         rows.append("%4s %s %s %s %s %s %s %s %s %s" % (
             image["id"], model.cut(image["uname"], 8), model.cut("oneadmin", 8), model.cut(image["name"], 15),

@@ -36,7 +36,7 @@ def list_(platform, positional, options, answer):
     header = "  ID USER     GROUP    NAME                    REGTIME"
     rows = ["%4s %s %s %s %s" % (t["id"], model.cut(t["uname"], 8), model.cut("oneadmin" if t["uid"] == 0 else "users", 8),
                                 model.cut(t["name"], 15), model.cut(model.regtime(t["regtime"]), 15, left=False))
-            for t in reversed(templates)]
+            for t in templates]
     answer.write(model.table(header, rows))
 
 

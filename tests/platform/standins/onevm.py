@@ -38,7 +38,7 @@ def list_(platform, positional, options, answer):
         vm["id"], model.cut(vm["uname"], 8), model.cut("oneadmin", 8), model.cut(vm["name"], 15),
         model.cut(model.VM_STATES_SHORT[vm["state"]] if vm["state"] != 3 else "runn", 4),
         model.cut(vm.get("cpu", "1"), 4, left=False), model.cut(vm.get("memory", "512") + "M", 7, left=False),
-        model.cut(vm.get("host") or "", 16), "0d 00h00") for vm in reversed(vms)]
+        model.cut(vm.get("host") or "", 16), "0d 00h00") for vm in vms]
     answer.write(model.table(header, rows))
 
 
