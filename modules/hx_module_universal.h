@@ -57,6 +57,7 @@ public:
         std::uint64_t fsavail = 0;
     };
 
+    // (storage type, path) pairs of a backup to delete from a client-defined storage.
     using DeletionList = std::vector<std::pair<int, std::string>>;
 
     // Copies the options record and sets every member to its initial value.
@@ -250,11 +251,14 @@ public:
 
     // ---- Operation directory and snapshot files -----------------------------
 
+    // Paths inside the operation directory, computed from the current
+    // operation directory and archive name each time; they never fail.
     std::string archive_filename() const;
     std::string snapshot_filename() const;
     std::string snapshot_directory_path() const;
     std::string leveldb_directory_path() const;
     std::string meta_filename() const;
+    // The directory the last snapshot file was unpacked into; empty when none.
     std::string reference_snapshot_directory_path() const;
     // Unpacks a snapshot file (or takes a meta file); 0 on success, 12 on failure.
     int unpack_snapshot_file(const std::string& file);
@@ -295,6 +299,7 @@ public:
 
     // ---- Operating-system snapshots -----------------------------------------
 
+    // The snapshot settings given as module parameters.
     bool is_OS_snapshot_using() const { return use_os_snapshot_; }
     const std::string& get_OS_snapshot_type() const { return os_snapshot_type_; }
     const std::string& script_before_snapshot() const { return script_before_snapshot_; }
@@ -307,15 +312,22 @@ public:
     bool run_script(const std::string& path, const std::string& argument);
     // Takes (and optionally mounts) the single snapshot; true when it succeeded.
     bool create_OS_snapshot(std::string& device, bool mount, std::string& mount_directory, std::string& mount_point);
+    // Mounts the snapshot device at the default mount directory; false when the mount failed.
     bool mount_OS_snapshot(const std::string& snapshot_device, std::string& mount_directory,
                            const std::string& options) const;
+    // Unmounts the single snapshot; false when that failed.
     bool umount_OS_snapshot() const;
+    // Removes the single snapshot; false when that failed.
     bool remove_OS_snapshot();
+    // Takes (and optionally mounts) one more snapshot of the list; false when it failed.
     bool create_OS_snapshot_multiple(const std::string& resource, std::string& device, bool mount,
                                      std::string& mount_directory, std::string& mount_point);
+    // Mounts a snapshot of the list; false when the mount failed.
     bool mount_OS_snapshot_multiple(const std::string& snapshot_device, std::string& mount_directory,
                                     const std::string& options) const;
+    // Unmounts one mount directory of the list; false when that failed.
     bool umount_OS_snapshot_multiple(const std::string& mount_directory) const;
+    // Removes every snapshot of the list; false when one removal failed.
     bool remove_all_OS_snapshots();
 
     // 0 when the restored file is not sparse or cannot be examined, 7 when it is sparse.
