@@ -59,6 +59,10 @@ bool backup_release_due() noexcept
 void note_operation_directory(const std::string& directory) noexcept
 {
     try {
+        if (directory.empty()) {
+            noted() = NotedDirectory();
+            return;
+        }
         NotedDirectory record;
         record.noted = true;
         record.directory = normal(directory);
@@ -84,7 +88,7 @@ bool created_by_this_run(const std::string& directory) noexcept
             return false;
         }
         const fs::path name = candidate.filename();
-        if (name.empty() || name == "." || name == "..") {
+        if (name.empty() || name == "." || name == ".." || name == "/") {
             return false;
         }
         return record.entries.count(name) == 0;

@@ -28,7 +28,8 @@ bool backup_release_due() noexcept;
 
 // Remembers the operation directory as the agent gave it and the entries it
 // holds now, before this run creates anything in it. Later calls replace the
-// record. Never throws; a directory that cannot be listed counts as empty.
+// record; an empty name notes nothing. Never throws; a directory that cannot
+// be listed counts as empty.
 void note_operation_directory(const std::string& directory) noexcept;
 
 // True when `directory` is an entry directly inside the noted operation

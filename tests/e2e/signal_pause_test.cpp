@@ -1,0 +1,144 @@
+// Stop and continue signals sent to a real module process: the module's work
+// stands still until SIGCONT, the engine (a child standing for it) is stopped
+// and continued with it, and a termination still ends a paused module.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/lock_signal_support.h"
+#include "tests/support/sandbox_guard.h"
+
+namespace {
+
+using lock_signal_test::ModuleRun;
+using lock_signal_test::module_log;
+using lock_signal_test::process_state;
+using lock_signal_test::wait_until;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// True when the module's work counter does not move for a second.
+bool standing_still(const ModuleRun& run)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long before = run.ticks();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return run.ticks() == before;
+}
+
+// True when the counter moves within five seconds.
+bool working(const ModuleRun& run)
+{
+    const long before = run.ticks();
+    return wait_until([&] { return run.ticks() > before; }, 5);
+}
+
+struct PauseCase {
+    const char* name;
+    bool engine;
+};
+
+std::ostream& operator<<(std::ostream& out, const PauseCase& c) { return out << c.name; }
+
+class Pause : public ::testing::TestWithParam<PauseCase> {};
+
+TEST_P(Pause, StopHoldsTheModuleAndTheEngineUntilContinue)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const PauseCase& c = GetParam();
+    std::map<std::string, std::string> environment{{"KEVRA_TEST_BLOCK_IN", "check_client"}};
+    if (c.engine) {
+        environment["KEVRA_TEST_ENGINE"] = "1";
+    }
+    ModuleRun run({"-t"}, environment);
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    const pid_t engine = run.child();
+    ASSERT_TRUE(working(run));
+
+    run.send(SIGTSTP);
+    EXPECT_TRUE(wait_until([&] { return contains(module_log(), " put on pause"); }, 5)) << module_log();
+    EXPECT_TRUE(standing_still(run));
+    EXPECT_EQ(process_state(engine) == 'T', c.engine) << "engine state " << process_state(engine);
+
+    run.send(SIGCONT);
+    EXPECT_TRUE(working(run));
+    EXPECT_TRUE(wait_until([&] { return process_state(engine) != 'T'; }, 5));
+    EXPECT_TRUE(contains(module_log(), "Module pid: " + std::to_string(run.pid()) + " continue working"));
+
+    run.finish();
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    const std::string stopped = "sent signal " + std::to_string(SIGTSTP) + " to the process: " + std::to_string(engine);
+    const std::string continued =
+        "sent signal " + std::to_string(SIGCONT) + " to the process: " + std::to_string(engine);
+    EXPECT_EQ(contains(run.out(), stopped), c.engine) << run.out();
+    EXPECT_EQ(contains(run.out(), continued), c.engine) << run.out();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Pause,
+                         ::testing::Values(PauseCase{"WithEngine", true}, PauseCase{"WithoutEngine", false}),
+                         [](const ::testing::TestParamInfo<PauseCase>& info) { return std::string(info.param.name); });
+
+TEST(PauseSignals, ContinueWithoutStopIsForwardedAndChangesNothing)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"}, {"KEVRA_TEST_ENGINE", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    run.send(SIGCONT);
+    EXPECT_TRUE(wait_until([&] { return contains(module_log(), " continue working"); }, 5));
+    EXPECT_TRUE(working(run));
+    run.finish();
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(contains(run.out(), "sent signal " + std::to_string(SIGCONT) + " to the process: " +
+                                        std::to_string(run.child())));
+    EXPECT_FALSE(contains(module_log(), " put on pause"));
+}
+
+TEST(PauseSignals, ContinueRightAfterStopDoesNotLeaveTheModulePaused)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"}, {"KEVRA_TEST_ENGINE", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    for (int round = 0; round < 5; ++round) {
+        run.send(SIGTSTP);
+        run.send(SIGCONT);
+        EXPECT_TRUE(working(run)) << "round " << round;
+    }
+    run.finish();
+    EXPECT_EQ(run.wait(), 0);
+}
+
+TEST(PauseSignals, TerminationEndsAPausedModule)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"}, {"KEVRA_TEST_ENGINE", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    const pid_t engine = run.child();
+    run.send(SIGTSTP);
+    ASSERT_TRUE(wait_until([&] { return process_state(engine) == 'T'; }, 5));
+    run.send(SIGTERM);
+    EXPECT_EQ(run.wait(), 17);
+    EXPECT_TRUE(wait_until([&] { return !lock_signal_test::process_alive(engine); }, 10));
+}
+
+TEST(PauseSignals, StopInsideALogWriteDoesNotDeadlock)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    // SIGTSTP raised from inside a shared destination's write (its mutex held):
+    // the pause record still gets written and SIGCONT still resumes the module.
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"},
+                           {"KEVRA_TEST_TRAP_SIGNAL", std::to_string(SIGTSTP)}});
+    ASSERT_TRUE(wait_until([&] { return contains(module_log(), " put on pause"); }, 10)) << run.err();
+    EXPECT_FALSE(run.called("trap_record_written"));
+    run.send(SIGCONT);
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    EXPECT_TRUE(run.called("trap_record_written"));
+    run.finish();
+    EXPECT_EQ(run.wait(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// Termination signals sent to a real module process at the points where they
+// matter: the process below the module is ended, the clean-up touches only
+// what this run created, the lock is free afterwards and the exit status is 17.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <boost/filesystem.hpp>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/lock_signal_support.h"
+#include "tests/support/sandbox_guard.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using lock_signal_test::ModuleRun;
+using lock_signal_test::module_log;
+using lock_signal_test::path_exists;
+using lock_signal_test::process_alive;
+using lock_signal_test::Role;
+using lock_signal_test::wait_until;
+
+enum class Operation { backup, restore, check_client };
+
+struct TerminationCase {
+    const char* name;
+    Operation operation;
+    const char* block_in;
+    bool mark_prepare;       // preparation reports that it began
+    int signal;
+    bool expect_release;     // release_resource_after_backup runs
+    bool restore_dir_before; // the restore directory exists before the run
+    bool restore_dir_left;   // the restore directory is there afterwards
+};
+
+std::ostream& operator<<(std::ostream& out, const TerminationCase& c) { return out << c.name; }
+
+std::vector<std::string> arguments(Operation operation, const std::string& operation_dir)
+{
+    switch (operation) {
+    case Operation::backup:
+        return {"-1", "-b", "res1", "-d", operation_dir, "-n", "arch1"};
+    case Operation::restore:
+        return {"-r", "42", "-d", operation_dir};
+    case Operation::check_client:
+        return {"-t"};
+    }
+    return {};
+}
+
+class Termination : public ::testing::TestWithParam<TerminationCase> {};
+
+TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const TerminationCase& c = GetParam();
+    const std::string operation_dir = lock_signal_test::scratch_dir("op");
+    std::ofstream(operation_dir + "/agent-file") << "the agent's\n";
+    const std::string restore_dir = operation_dir + "/42.rest";
+    if (c.restore_dir_before) {
+        fs::create_directories(restore_dir);
+        std::ofstream(restore_dir + "/earlier") << "kept\n";
+    }
+    std::map<std::string, std::string> environment{{"KEVRA_TEST_BLOCK_IN", c.block_in}};
+    if (c.mark_prepare) {
+        environment["KEVRA_TEST_MARK_PREPARE"] = "1";
+    }
+    ModuleRun run(arguments(c.operation, operation_dir), environment);
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    const pid_t below = run.child();
+    ASSERT_TRUE(process_alive(below));
+    if (c.operation == Operation::restore && std::string(c.block_in) == "before_restore") {
+        ASSERT_TRUE(path_exists(restore_dir)) << "the run has defined its restore directory";
+    }
+
+    run.send(c.signal);
+    EXPECT_EQ(run.wait(), 17) << run.err();
+
+    EXPECT_TRUE(wait_until([&] { return !process_alive(below); }, 10)) << "the process below the module still runs";
+    EXPECT_TRUE(run.called("handle_shutdown_signal"));
+    EXPECT_EQ(run.called("release_resource_after_backup"), c.expect_release) << run.events();
+    EXPECT_NE(module_log().find("Module was terminated. PID: " + std::to_string(run.pid())), std::string::npos)
+        << module_log();
+    EXPECT_TRUE(path_exists(operation_dir + "/agent-file")) << "the agent's operation directory was touched";
+    if (c.operation == Operation::restore) {
+        EXPECT_EQ(path_exists(restore_dir), c.restore_dir_left);
+    }
+    if (c.operation != Operation::check_client) {
+        // No lock is held any more: another process takes it at once.
+        Role next("lock", {}, {}, true);
+        const std::string pair = c.operation == Operation::backup ? "kevra_test_module res1" : "kevra_test_module 42";
+        ASSERT_EQ(next.ask("open " + pair), "opened");
+        EXPECT_EQ(next.ask("try"), "locked");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, Termination,
+    ::testing::Values(
+        TerminationCase{"BackupBeforePreparation", Operation::backup, "load_module_config", false, SIGTERM, false,
+                        false, false},
+        TerminationCase{"BackupAtResourceCheck", Operation::backup, "resource_exists", false, SIGINT, false, false,
+                        false},
+        TerminationCase{"BackupDuringPreparation", Operation::backup, "prepare_resource_before_backup", true,
+                        SIGTERM, true, false, false},
+        TerminationCase{"RestoreBeforeItsDirectory", Operation::restore, "load_module_config", false, SIGTERM,
+                        false, false, false},
+        TerminationCase{"RestoreAfterCreatingItsDirectory", Operation::restore, "before_restore", false, SIGTERM,
+                        false, false, false},
+        TerminationCase{"RestoreIntoAnExistingDirectory", Operation::restore, "before_restore", false, SIGINT,
+                        false, true, true},
+        TerminationCase{"CapabilityQuery", Operation::check_client, "check_client", false, SIGTERM, false, false,
+                        false}),
+    [](const ::testing::TestParamInfo<TerminationCase>& info) { return std::string(info.param.name); });
+
+TEST(TerminationSafety, SignalInsideALogWriteDoesNotDeadlock)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    // The module raises SIGTERM from inside a shared log destination's write,
+    // holding its mutex; the handler's own records must not wait on it.
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"},
+                           {"KEVRA_TEST_TRAP_SIGNAL", std::to_string(SIGTERM)},
+                           {"KEVRA_TEST_SHUTDOWN_LIMIT", "20"}});
+    EXPECT_EQ(run.wait(40), 17);
+    EXPECT_NE(module_log().find("Module was terminated. PID: " + std::to_string(run.pid())), std::string::npos)
+        << run.err();
+    EXPECT_EQ(run.err().find("did not end in time"), std::string::npos) << run.err();
+}
+
+TEST(TerminationSafety, StuckCleanUpEndsAfterTheTimeLimit)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"},
+                           {"KEVRA_TEST_HANG_SHUTDOWN", "1"},
+                           {"KEVRA_TEST_SHUTDOWN_LIMIT", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    run.send(SIGTERM);
+    EXPECT_EQ(run.wait(20), 17);
+    EXPECT_NE(run.err().find("Module termination clean-up did not end in time"), std::string::npos) << run.err();
+}
+
+TEST(TerminationSafety, SecondSignalDuringCleanUpDoesNotRestartIt)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const std::string operation_dir = lock_signal_test::scratch_dir("op");
+    ModuleRun run({"-1", "-b", "res2", "-d", operation_dir, "-n", "arch"},
+                  {{"KEVRA_TEST_BLOCK_IN", "prepare_resource_before_backup"}, {"KEVRA_TEST_MARK_PREPARE", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    run.send(SIGTERM);
+    run.send(SIGTERM);
+    run.send(SIGINT);
+    EXPECT_EQ(run.wait(), 17);
+    const std::string events = run.events();
+    std::size_t releases = 0;
+    for (std::size_t at = events.find("release_resource_after_backup"); at != std::string::npos;
+         at = events.find("release_resource_after_backup", at + 1)) {
+        ++releases;
+    }
+    EXPECT_EQ(releases, 1u) << events;
+}
+
+}  // namespace
