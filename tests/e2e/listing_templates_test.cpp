@@ -1,0 +1,111 @@
+// The template listings of the shipped program in the sandbox: -l (templates),
+// -L (header labels, separator, templates) and -c (header labels), exactly as
+// the agent reads them, and their failures, which print nothing.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/backup_e2e_support.h"
+
+namespace {
+
+using kevra_e2e::contains;
+
+class TemplateListing : public kevra_e2e::TemplateBackupTest {
+protected:
+    // Two templates and one whose name needs escaping in the platform's XML.
+    void declare_templates()
+    {
+        platform_.vm_template({"--name", "web"});
+        platform_.vm_template({"--name", "db"});
+        platform_.vm_template({"--name", "a&b <c>"});
+    }
+};
+
+struct ListingCase {
+    const char* name;
+    const char* option;
+    bool with_templates;
+    const char* out;
+};
+
+std::ostream& operator<<(std::ostream& out, const ListingCase& c)
+{
+    return out << c.name;
+}
+
+const ListingCase kListings[] = {
+    {"Templates", "-l", true, "0|web\n1|db\n2|a&b <c>\n"},
+    {"TemplatesWithHeader", "-L", true, "ID|NAME\n-----\n0|web\n1|db\n2|a&b <c>\n"},
+    {"HeaderLabels", "-c", true, "ID|NAME\n"},
+    {"EmptyPool", "-l", false, ""},
+    {"EmptyPoolWithHeader", "-L", false, "ID|NAME\n-----\n"},
+    {"HeaderLabelsOfAnEmptyPool", "-c", false, "ID|NAME\n"},
+};
+
+class Listing : public TemplateListing, public ::testing::WithParamInterface<ListingCase> {};
+
+TEST_P(Listing, PrintsExactly)
+{
+    const ListingCase& c = GetParam();
+    if (c.with_templates) {
+        declare_templates();
+    }
+    const auto result = run_module({c.option});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, Listing, ::testing::ValuesIn(kListings),
+                         [](const ::testing::TestParamInfo<ListingCase>& info) { return info.param.name; });
+
+struct ListingFailure {
+    const char* name;
+    const char* option;
+    std::vector<std::string> setup;  // a fixture command line
+    const char* record;
+};
+
+std::ostream& operator<<(std::ostream& out, const ListingFailure& c)
+{
+    return out << c.name;
+}
+
+const ListingFailure kFailures[] = {
+    {"HostCheckFailsTemplates", "-l", {"system", "--no-onevm"},
+     "int HxModuleKevraTemplate::list_all_templates(const bool&): unable to run the module on this client. Reason: 2"},
+    {"HostCheckFailsHeader", "-c", {"system", "--pretty-name", "Other"},
+     "virtual int HxModuleKevraTemplate::list_header_labels(): unable to run the module on this client. Reason: 2"},
+    {"PoolCommandFails", "-l",
+     {"fault", "onetemplate", "list", "--with-arg=-x", "--exit", "255", "--stderr", "[one.templatepool] down"},
+     "int HxModuleKevraTemplate::list_all_templates(const bool&): can't get list of templates"},
+    {"PoolDocumentCutOff", "-L", {"fault", "onetemplate", "list", "--with-arg=-x", "--malformed"},
+     "list_all_templates(const bool&): XML document not parsed successfully"},
+    {"WarningBeforeThePool", "-l", {"fault", "onetemplate", "list", "--with-arg=-x", "--warning", "deprecated"},
+     "list_all_templates(const bool&): XML document not parsed successfully"},
+    {"HeaderCommandFailsAfterThePool", "-L", {"fault", "onetemplate", "list", "--skip-first", "1", "--exit", "255"},
+     "int HxModuleKevraTemplate::list_all_templates(const bool&): can't list resources header labels"},
+    {"HeaderCommandFails", "-c", {"fault", "onetemplate", "list", "--exit", "255", "--stderr", "down"},
+     "virtual int HxModuleKevraTemplate::list_header_labels(): the following command produced an error: "
+     "/usr/bin/onetemplate list | awk"},
+};
+
+class ListingFails : public TemplateListing, public ::testing::WithParamInterface<ListingFailure> {};
+
+TEST_P(ListingFails, WithTwoAndNothingPrinted)
+{
+    const ListingFailure& c = GetParam();
+    declare_templates();
+    platform_.fixture(c.setup);
+    const auto result = run_module({c.option});
+    EXPECT_EQ(result.exit_status, 2) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(contains(log(), c.record)) << "missing: " << c.record << "\nlog:\n" << log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ListingFails, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<ListingFailure>& info) { return info.param.name; });
+
+}  // namespace
