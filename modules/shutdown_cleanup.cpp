@@ -1,7 +1,6 @@
 // What the current run has made so far, for the termination clean-up.
 #include "modules/shutdown_cleanup.h"
 
-#include <atomic>
 #include <set>
 
 #include <boost/filesystem/operations.hpp>
@@ -14,8 +13,6 @@ namespace shutdown_cleanup {
 namespace {
 
 namespace fs = boost::filesystem;
-
-std::atomic<bool> g_backup_release_due{false};
 
 struct NotedDirectory {
     bool noted = false;
@@ -40,21 +37,6 @@ fs::path normal(const std::string& path)
 }
 
 }  // namespace
-
-void backup_preparation_begun() noexcept
-{
-    g_backup_release_due = true;
-}
-
-void backup_resources_released() noexcept
-{
-    g_backup_release_due = false;
-}
-
-bool backup_release_due() noexcept
-{
-    return g_backup_release_due;
-}
 
 void note_operation_directory(const std::string& directory) noexcept
 {
@@ -99,7 +81,6 @@ bool created_by_this_run(const std::string& directory) noexcept
 
 void reset() noexcept
 {
-    g_backup_release_due = false;
     try {
         noted() = NotedDirectory();
     } catch (...) {

@@ -1,30 +1,17 @@
 #ifndef KEVRA_MODULES_SHUTDOWN_CLEANUP_H
 #define KEVRA_MODULES_SHUTDOWN_CLEANUP_H
 
-// What the current run has made so far, for the clean-up that a termination
-// signal runs (HxModuleUniversal::handle_shutdown_signal): it releases and
-// removes only what this run created, never what was there before it began.
-// The flags are read from a signal handler; they are process-wide because a
-// process performs exactly one operation.
+// What the operation directory held before the current run touched it, for the
+// clean-up that a termination signal runs (HxModuleUniversal::
+// handle_shutdown_signal): it removes only directories this run created, never
+// what was there before it began. Process-wide, because a process performs
+// exactly one operation.
 
 #include <string>
 
 namespace kelvomar {
 namespace module {
 namespace shutdown_cleanup {
-
-// A backup hook calls this before it creates anything for the engine (a clone,
-// staging files): from then on a termination signal runs
-// release_resource_after_backup. Never fails.
-void backup_preparation_begun() noexcept;
-
-// The backup's release hook calls this once it has released what preparation
-// made, so that a later termination signal does not release it a second time.
-// Never fails.
-void backup_resources_released() noexcept;
-
-// True between backup_preparation_begun and backup_resources_released.
-bool backup_release_due() noexcept;
 
 // Remembers the operation directory as the agent gave it and the entries it
 // holds now, before this run creates anything in it. Later calls replace the

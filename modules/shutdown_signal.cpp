@@ -15,13 +15,9 @@ void HxModuleUniversal::handle_shutdown_signal()
     case op_backup:
     case op_backup_list:
     case op_create_replica:
-        // Before preparation began there is no clone or staging of this run:
-        // releasing then would delete what belongs to someone else.
-        if (cleanup::backup_release_due()) {
-            release_resource_after_backup();
-        } else {
-            HxLogStream(HxLogLvl::Info) << "Nothing was prepared for the backup yet: nothing to release" << std::endl;
-        }
+        // The hook knows what this run has made so far (the signal may land
+        // before preparation began) and releases only that.
+        release_resource_after_backup();
         break;
     case op_restore:
         if (remove_operation_directory_) {

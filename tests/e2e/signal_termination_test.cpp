@@ -33,7 +33,6 @@ struct TerminationCase {
     const char* name;
     Operation operation;
     const char* block_in;
-    bool mark_prepare;       // preparation reports that it began
     int signal;
     bool expect_release;     // release_resource_after_backup runs
     bool restore_dir_before; // the restore directory exists before the run
@@ -68,11 +67,7 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
         fs::create_directories(restore_dir);
         std::ofstream(restore_dir + "/earlier") << "kept\n";
     }
-    std::map<std::string, std::string> environment{{"KEVRA_TEST_BLOCK_IN", c.block_in}};
-    if (c.mark_prepare) {
-        environment["KEVRA_TEST_MARK_PREPARE"] = "1";
-    }
-    ModuleRun run(arguments(c.operation, operation_dir), environment);
+    ModuleRun run(arguments(c.operation, operation_dir), {{"KEVRA_TEST_BLOCK_IN", c.block_in}});
     ASSERT_TRUE(run.wait_ready()) << run.err();
     const pid_t below = run.child();
     ASSERT_TRUE(process_alive(below));
@@ -104,20 +99,20 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
 INSTANTIATE_TEST_SUITE_P(
     Points, Termination,
     ::testing::Values(
-        TerminationCase{"BackupBeforePreparation", Operation::backup, "load_module_config", false, SIGTERM, false,
-                        false, false},
-        TerminationCase{"BackupAtResourceCheck", Operation::backup, "resource_exists", false, SIGINT, false, false,
+        TerminationCase{"BackupBeforePreparation", Operation::backup, "load_module_config", SIGTERM, true, false,
                         false},
-        TerminationCase{"BackupDuringPreparation", Operation::backup, "prepare_resource_before_backup", true,
-                        SIGTERM, true, false, false},
-        TerminationCase{"RestoreBeforeItsDirectory", Operation::restore, "load_module_config", false, SIGTERM,
-                        false, false, false},
-        TerminationCase{"RestoreAfterCreatingItsDirectory", Operation::restore, "before_restore", false, SIGTERM,
-                        false, false, false},
-        TerminationCase{"RestoreIntoAnExistingDirectory", Operation::restore, "before_restore", false, SIGINT,
-                        false, true, true},
-        TerminationCase{"CapabilityQuery", Operation::check_client, "check_client", false, SIGTERM, false, false,
-                        false}),
+        TerminationCase{"BackupAtResourceCheck", Operation::backup, "resource_exists", SIGINT, true, false, false},
+        TerminationCase{"BackupDuringPreparation", Operation::backup, "prepare_resource_before_backup", SIGTERM,
+                        true, false, false},
+        TerminationCase{"BackupFaultDuringPreparation", Operation::backup, "prepare_resource_before_backup",
+                        SIGSEGV, true, false, false},
+        TerminationCase{"RestoreBeforeItsDirectory", Operation::restore, "load_module_config", SIGTERM, false,
+                        false, false},
+        TerminationCase{"RestoreAfterCreatingItsDirectory", Operation::restore, "before_restore", SIGTERM, false,
+                        false, false},
+        TerminationCase{"RestoreIntoAnExistingDirectory", Operation::restore, "before_restore", SIGINT, false, true,
+                        true},
+        TerminationCase{"CapabilityQuery", Operation::check_client, "check_client", SIGTERM, false, false, false}),
     [](const ::testing::TestParamInfo<TerminationCase>& info) { return std::string(info.param.name); });
 
 TEST(TerminationSafety, SignalInsideALogWriteDoesNotDeadlock)
@@ -151,7 +146,7 @@ TEST(TerminationSafety, SecondSignalDuringCleanUpDoesNotRestartIt)
     KEVRA_REQUIRE_SANDBOX();
     const std::string operation_dir = lock_signal_test::scratch_dir("op");
     ModuleRun run({"-1", "-b", "res2", "-d", operation_dir, "-n", "arch"},
-                  {{"KEVRA_TEST_BLOCK_IN", "prepare_resource_before_backup"}, {"KEVRA_TEST_MARK_PREPARE", "1"}});
+                  {{"KEVRA_TEST_BLOCK_IN", "prepare_resource_before_backup"}});
     ASSERT_TRUE(run.wait_ready()) << run.err();
     run.send(SIGTERM);
     run.send(SIGTERM);

@@ -73,15 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                               true}),
     [](const ::testing::TestParamInfo<DirCase>& info) { return std::string(info.param.name); });
 
-TEST_F(CleanupRecord, BackupReleaseIsDueOnlyBetweenPreparationAndRelease)
-{
-    EXPECT_FALSE(cleanup::backup_release_due());
-    cleanup::backup_preparation_begun();
-    EXPECT_TRUE(cleanup::backup_release_due());
-    cleanup::backup_resources_released();
-    EXPECT_FALSE(cleanup::backup_release_due());
-}
-
 TEST_F(CleanupRecord, EmptyDirectoryNameIsNeverCreatedByTheRun)
 {
     cleanup::note_operation_directory("");

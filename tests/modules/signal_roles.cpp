@@ -8,7 +8,6 @@
 //   KEVRA_TEST_MODULE_NAME  argv[0] of the module (default "kevra_test_module")
 //   KEVRA_TEST_BLOCK_IN     hook that blocks: load_module_config, resource_exists,
 //                           prepare_resource_before_backup, before_restore, check_client
-//   KEVRA_TEST_MARK_PREPARE "1": preparation reports that it began before blocking
 //   KEVRA_TEST_ENGINE       "1": the blocking hook's child stands for the engine
 //   KEVRA_TEST_TRAP_SIGNAL  signal number raised from inside a shared log
 //                           destination's write, while its mutex is held
@@ -36,7 +35,6 @@
 #include "common/hx_logger.h"
 #include "modules/hx_module_signal_handler.h"
 #include "modules/hx_module_universal.h"
-#include "modules/shutdown_cleanup.h"
 
 namespace {
 
@@ -101,16 +99,12 @@ public:
     bool prepare_resource_before_backup(const bool& /*replica*/) override
     {
         event("prepare_resource_before_backup");
-        if (env("KEVRA_TEST_MARK_PREPARE") == "1") {
-            kelvomar::module::shutdown_cleanup::backup_preparation_begun();
-        }
         maybe_block("prepare_resource_before_backup");
         return false;
     }
     bool release_resource_after_backup() override
     {
         event("release_resource_after_backup");
-        kelvomar::module::shutdown_cleanup::backup_resources_released();
         return true;
     }
     bool load_module_config() override
