@@ -228,6 +228,20 @@ TEST_F(StandinEngine, AddPutsFurtherRecordsIntoAnArchive) {
   ASSERT_EQ(p_.shell(restore_server(dir)).exit_status, 0);
   EXPECT_EQ(read_file(dir + "/special"), "special record");
   expect_restored(dir);
+  // Autonomous: the archive file itself gets the record.
+  const std::string archive = op_ + "/b1.hxfd";
+  ASSERT_EQ(p_.shell("cd / && " + kEngine + " -a sha2 -2  -b 16384 -c " + list_ + kKeys + " -n " + archive + " -m " +
+                     op_ + "/b1.meta")
+                .exit_status,
+            0);
+  write_file(op_ + "/extra", "second special record");
+  result = p_.shell("cd '" + op_ + "' && " + kEngine + " -a sha2 -2  -b 16384 -u " + archive + " --add " + add_list +
+                    " 2>&1");
+  ASSERT_EQ(result.exit_status, 0) << result.out;
+  const std::string again = fresh_dir("after-add-autonomous");
+  ASSERT_EQ(p_.shell(kEngine + " -a sha2 -2  -b 16384 -r " + archive + " -d " + again).exit_status, 0);
+  EXPECT_EQ(read_file(again + "/special"), "second special record");
+  expect_restored(again);
 }
 
 TEST_F(StandinEngine, RefusesWhatTheRealEngineCouldNotDo) {
@@ -253,6 +267,10 @@ TEST_F(StandinEngine, RefusesWhatTheRealEngineCouldNotDo) {
            "/no-such-dir 2>&1",
        "does not exist"},
       {kEngine + " -q 2>&1", "unknown argument '-q'"},
+      {"cd / && " + kEngine + " -c " + list_ +
+           " -x '/opt/kelvomar/keys/master-key,/opt/kelvomar/keys/secret-key.pem,/forbidden," + data_ +
+           "' -M media1 -N a1 -T T1 -s " + kSecret + " -m " + meta() + " 2>&1",
+       "is a restricted resource"},
   };
   for (const auto& [command, message] : cases) {
     SCOPED_TRACE(command);

@@ -160,6 +160,8 @@ TEST_F(StandinFaults, EngineFaults) {
       {{"--signal", "SEGV"}, 128 + 11, "", false},
       {{"--bad-pid", "abc"}, 0, "HXFD PID: abc", true},
       {{"restore", "--exit", "1"}, 0, "", true},  // a fault for restores leaves backups alone
+      {{"--line-end", "cr"}, 0, "", true},
+      {{"--trailing", "Packed: never ended"}, 0, "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault.front() + " " + c.fault.back());
@@ -181,6 +183,13 @@ TEST_F(StandinFaults, EngineFaults) {
       EXPECT_EQ(first, c.first_line);
     }
     EXPECT_EQ(p_.fixture({"archives"}), c.stored ? "a1" : "");
+    if (c.fault.front() == "--line-end") {
+      EXPECT_EQ(result.out.find('\n'), std::string::npos);
+      EXPECT_NE(result.out.find("\rPacked: 1/1 files"), std::string::npos) << result.out;
+    }
+    if (c.fault.front() == "--trailing") {
+      EXPECT_EQ(result.out.substr(result.out.rfind('\n') + 1), "Packed: never ended");
+    }
   }
 }
 

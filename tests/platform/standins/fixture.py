@@ -214,11 +214,11 @@ def cmd_fault(p, a):
     if a.times is not None:
         fault["times"] = a.times
     kinds = 0
-    for key in ("exit", "warning", "signal", "bad_pid", "delay"):
+    for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing"):
         value = getattr(a, key)
         if value is not None:
             fault[key] = value
-            kinds += key != "delay"
+            kinds += key not in ("delay", "line_end", "trailing")
     for key in ("malformed", "no_effect"):
         if getattr(a, key):
             fault[key] = True
@@ -425,6 +425,8 @@ def parser():
     v.add_argument("--signal")
     v.add_argument("--bad-pid")
     v.add_argument("--delay", type=float)
+    v.add_argument("--line-end", choices=["lf", "cr", "crlf"])
+    v.add_argument("--trailing")
     v.add_argument("--name-glob")
     v.add_argument("--stuck-locked", action="store_true")
     v.add_argument("--then-state", type=int)

@@ -41,8 +41,10 @@ class Engine:
         self.events = os.path.join(state_dir, "calls", "hxfd.events")
 
     # --- output and events -----------------------------------------------------
+    line_end = "\n"
+
     def line(self, text):
-        sys.stdout.write(text + "\n")
+        sys.stdout.write(text + self.line_end)
         sys.stdout.flush()
 
     def event(self, text):
@@ -92,6 +94,15 @@ class Engine:
             self.need("--passin", "--sign")
             self.readable(self.o["--passin"], "pass phrase file")
             self.readable(self.o["--sign"], "signing key")
+
+    def restricted(self):
+        """Paths that must not be archived: the -x entries after the two key
+        files, and the lines of the -X restriction list."""
+        entries = self.o.get("-x", "").split(",")[2:]
+        if "-X" in self.o:
+            with open(self.o["-X"]) as f:
+                entries += f.read().splitlines()
+        return [os.path.realpath(e.strip()) for e in entries if e.strip()]
 
     def key_digest(self):
         if "-C" not in self.o:
@@ -147,8 +158,13 @@ class Engine:
         if "-S" in self.o:
             self.readable(self.o["-S"], "reference meta file")
         pairs = self.file_list(self.o["-c"])
+        restricted = self.restricted()
         seen = set()
         for local, name in pairs:
+            real = os.path.realpath(local)
+            for prefix in restricted:
+                if real == prefix or real.startswith(prefix.rstrip("/") + "/"):
+                    raise EngineError("hxfd: %s is a restricted resource (%s)" % (local, prefix))
             if not hxfd_store.safe_entry_name(name):
                 raise EngineError("hxfd: bad archive name '%s' for %s" % (name, local))
             if name in seen:
@@ -379,6 +395,8 @@ def main():
     install_signal_handlers(engine)
     mode = mode_of(options) if options is not None else ""
     fault = take_fault(state_dir, mode, args) or {}
+    if fault.get("line_end"):
+        engine.line_end = {"cr": "\r", "crlf": "\r\n", "lf": "\n"}[fault["line_end"]]
     engine.event("started %s" % (mode or "-"))
     engine.line("HXFD PID: %s" % fault.get("bad_pid", os.getpid()))
     if "delay" in fault:
@@ -414,6 +432,9 @@ def main():
     if status == 0 and fault.get("exit") == 100:
         engine.line("hxfd: some data may be incomplete (injected fault)")
         status = 100
+    if fault.get("trailing"):
+        sys.stdout.write(fault["trailing"])  # no line end: the reader must drop it
+        sys.stdout.flush()
     engine.event("finished %d" % status)
     return status
 
