@@ -13,6 +13,16 @@
 
 #define RORX_INLINE static inline __attribute__((always_inline, target("avx2,bmi2")))
 
+// GCC schedules instructions before register allocation only when asked. Here
+// (three-operand RORX and VEX forms, so little register pressure) that lets
+// the steps of neighbouring rounds overlap, worth about 3.5% on Zen 4; the
+// SSE kernels, with two-operand forms, lose by it and do without.
+#if defined(__GNUC__) && !defined(__clang__)
+#define RORX_SCHEDULED __attribute__((optimize("schedule-insns")))
+#else
+#define RORX_SCHEDULED
+#endif
+
 namespace hxcrypto {
 namespace {
 
@@ -79,7 +89,6 @@ RORX_INLINE __m256i k8(int t) { return _mm256_load_si256(reinterpret_cast<const 
 // W[t] + K[t] of both blocks: group t/4 of four words of the first block,
 // then the same group of the second, eight words per group.
 #define RORX_WK_FIRST(i) wk[((i) / 4) * 8 + (i) % 4]
-#define RORX_WK_SECOND(i) wk[((i) / 4) * 8 + 4 + (i) % 4]
 
 // Saves W[t..t+3] + K of both blocks from x0. The empty asm tells the compiler
 // the saved words may have changed, so the steps read them from memory (a load
@@ -88,10 +97,12 @@ RORX_INLINE __m256i k8(int t) { return _mm256_load_si256(reinterpret_cast<const 
     _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 2 * (t)), _mm256_add_epi32(x0, k8(t)));  \
     __asm__("" : "+m"(*reinterpret_cast<__m256i*>(wk + 2 * (t))))
 
-// Four steps t..t+3 of the first block, while x0 becomes W[t+16..t+19] of both.
+// Four steps t..t+3 of the first block, while x0 becomes W[t+16..t+19] of
+// both blocks and their sums with K are saved sixteen steps ahead of use (so
+// the store has long completed when the steps read them).
 #define RORX_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h) \
-    RORX_SAVE_WK(x0, t);                                       \
     x0 = schedule(x0, x1, x2, x3);                             \
+    RORX_SAVE_WK(x0, (t) + 16);                                \
     SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, t, mx, my)
 
 #define RORX_SIXTEEN_SCHEDULED(t)                                \
@@ -114,8 +125,10 @@ namespace {
 
 // Compresses `first` and, when `both`, `second` (the high halves carry its
 // schedule; with only one block they repeat the first and are ignored).
-static __attribute__((noinline, target("avx2,bmi2"))) void rorx_pair(const unsigned char* first, const unsigned char* second, bool both,
-                           uint32_t* state, uint32_t* wk) {
+// Kept out of line so that the one- and two-block calls share one copy.
+__attribute__((noinline, target("avx2,bmi2"))) RORX_SCHEDULED void rorx_pair(const unsigned char* first,
+                                                                               const unsigned char* second, bool both,
+                                                                               uint32_t* state, uint32_t* wk) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     uint32_t mx, my = b ^ c;
@@ -124,19 +137,20 @@ static __attribute__((noinline, target("avx2,bmi2"))) void rorx_pair(const unsig
     __m256i x2 = load_be_pair(first + 32, second + 32);
     __m256i x3 = load_be_pair(first + 48, second + 48);
 
+    RORX_SAVE_WK(x0, 0);
+    RORX_SAVE_WK(x1, 4);
+    RORX_SAVE_WK(x2, 8);
+    RORX_SAVE_WK(x3, 12);
     RORX_SIXTEEN_SCHEDULED(0);
     RORX_SIXTEEN_SCHEDULED(16);
     RORX_SIXTEEN_SCHEDULED(32);
-    RORX_SAVE_WK(x0, 48);
-    RORX_SAVE_WK(x1, 52);
-    RORX_SAVE_WK(x2, 56);
-    RORX_SAVE_WK(x3, 60);
     SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, RORX_WK_FIRST, 48, mx, my);
     RORX_ADD_STATE();
 
     if (!both)
         return;
-    // The second block's schedule is already saved: its steps need no vector work.
+    // The second block's schedule is already saved (the high half of each
+    // group of eight words): its steps need no vector work.
     my = b ^ c;
     for (const uint32_t* w = wk + 4; w < wk + 128; w += 32) {
 #define RORX_WK_LOOP(i) w[((i) / 4) * 8 + (i) % 4]
