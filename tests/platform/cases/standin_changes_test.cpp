@@ -288,6 +288,24 @@ TEST_F(StandinChanges, VmActionsChangeItsState) {
   EXPECT_EQ(p_.image_field("web-data", "state"), "1") << "the image is free again";
 }
 
+TEST_F(StandinChanges, NamesAreUniquePerOwnerAndKind) {
+  KEVRA_REQUIRE_SANDBOX();
+  // Another owner may use a taken name; a lookup by that name is then ambiguous.
+  const std::string hers = p_.image({"--name", "web-os", "--datastore", "default", "--owner", "alice"});
+  const auto ambiguous = p_.shell("/usr/bin/oneimage show 'web-os' -x");
+  EXPECT_EQ(ambiguous.exit_status, 255);
+  EXPECT_EQ(ambiguous.err, "There are multiple IMAGEs with name web-os.\n");
+  // A template may share its name with an image.
+  EXPECT_EQ(p_.shell("/usr/bin/onetemplate clone web 'web-os'").exit_status, 0);
+  // alice's template names its image without IMAGE_UNAME: hers, not oneadmin's.
+  p_.vm_template({"--name", "hers", "--owner", "alice", "--disk", "IMAGE=web-os"});
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone hers 'copy' --recursive").exit_status, 0);
+  EXPECT_EQ(read_file(p_.image_field("copy-disk-0", "data-path")), read_file(p_.image_field(hers, "data-path")));
+  EXPECT_NE(read_file(p_.image_field(hers, "data-path")), read_file(p_.image_field("0", "data-path")));
+  EXPECT_NE(show("/usr/bin/onetemplate show copy -x").find("<UNAME>oneadmin</UNAME>"), std::string::npos)
+      << "the clone belongs to the user who cloned";
+}
+
 TEST_F(StandinChanges, LinkedSourceLeadsToTheImageData) {
   KEVRA_REQUIRE_SANDBOX();
   p_.image({"--name", "linked", "--datastore", "default", "--content", "behind a link", "--link-source"});

@@ -81,7 +81,7 @@ def cmd_image(p, a):
     datastore = model.find(p, "datastore", a.datastore)
     if datastore["type"] not in (0, 2):
         raise Fail("fixture: images live in image or file datastores", 2)
-    model.check_name_free(p, "image", a.name)
+    model.check_name_free(p, "image", a.name, owner=a.owner)
     image_type = number(a.type, model.IMAGE_TYPES)
     attrs = {}
     if a.prefix is not None:
@@ -118,7 +118,7 @@ def cmd_image(p, a):
 
 
 def cmd_template(p, a):
-    model.check_name_free(p, "template", a.name)
+    model.check_name_free(p, "template", a.name, owner=a.owner)
     ident = p.new_id("template", a.id)
     attrs = [["DISK", pairs(d)] for d in a.disk]
     for item in a.attr:

@@ -54,9 +54,10 @@ def find(platform, kind, ref, method="info"):
     return matches[0]
 
 
-def check_name_free(platform, kind, name, method="allocate", what=None):
+def check_name_free(platform, kind, name, method="allocate", what=None, owner="oneadmin"):
+    """Names are unique per owner within a kind, as on the platform."""
     for record in platform.table(kind).values():
-        if record["name"] == name:
+        if record["name"] == name and record.get("uname", "oneadmin") == owner:
             prefix = "[one.%s.%s] " % (KINDS[kind][0], method)
             raise Fail(prefix + (what or "") + "NAME is already taken by %s %d." % (TEMPLATE_NAME_IN_CLASH[kind], record["id"]))
 

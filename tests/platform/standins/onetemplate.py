@@ -49,7 +49,8 @@ def clone_image(platform, image, new_name):
     datastore = platform.data["datastores"][str(image["datastore_id"])]
     model.check_name_free(platform, "image", new_name, "clone")
     model.reserve_space(datastore, image["size_mb"])
-    copy = model.new_image(platform, new_name, datastore, image["uname"], image["type"], image["persistent"],
+    # The copy belongs to the user who clones (the CLI runs as oneadmin).
+    copy = model.new_image(platform, new_name, datastore, "oneadmin", image["type"], image["persistent"],
                            image["template"])
     copy["path"] = image["path"]
     copy["format"] = image["format"]
@@ -65,7 +66,7 @@ def clone(platform, positional, options, answer):
     model.check_name_free(platform, "template", new_name, "clone")
     attrs = [[key, dict(value) if isinstance(value, dict) else value] for key, value in source["attrs"]]
     ident = platform.new_id("template")
-    template = {"id": ident, "name": new_name, "uname": source["uname"], "uid": source["uid"],
+    template = {"id": ident, "name": new_name, "uname": "oneadmin", "uid": 0,
                 "regtime": platform.now(), "attrs": attrs}
     platform.data["templates"][str(ident)] = template
     if options.get("recursive"):
