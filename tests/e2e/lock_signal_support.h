@@ -84,54 +84,27 @@ inline std::string scratch_dir(const std::string& name)
     return dir;
 }
 
-// One process of the test_modules program in a role. Standard output is read
-// line by line (interactive) or collected in a file; standard error always
-// goes to a file.
+// One process of the test_modules program in a role, or of any program.
+// Standard output is read line by line (interactive) or collected in a file;
+// standard error always goes to a file.
 class Role {
 public:
     Role(const std::string& role, const std::vector<std::string>& args,
          const std::map<std::string, std::string>& environment, bool interactive)
         : interactive_(interactive), files_(scratch_dir("role"))
     {
-        int in_pipe[2];
-        int out_pipe[2];
-        if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        const std::string out_file = files_ + "/stdout";
-        const std::string err_file = files_ + "/stderr";
-        std::vector<std::string> texts{roles_program()};
-        texts.insert(texts.end(), args.begin(), args.end());
-        pid_ = ::fork();
-        if (pid_ < 0) {
-            throw std::runtime_error("fork failed");
-        }
-        if (pid_ == 0) {
-            ::setenv("KEVRA_TEST_ROLE", role.c_str(), 1);
-            for (const auto& entry : environment) {
-                ::setenv(entry.first.c_str(), entry.second.c_str(), 1);
-            }
-            ::dup2(in_pipe[0], 0);
-            if (interactive) {
-                ::dup2(out_pipe[1], 1);
-            } else {
-                const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                ::dup2(out, 1);
-            }
-            const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(err, 2);
-            std::vector<char*> argv;
-            for (auto& text : texts) {
-                argv.push_back(&text[0]);
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(in_pipe[0]);
-        ::close(out_pipe[1]);
-        in_ = in_pipe[1];
-        out_ = out_pipe[0];
+        std::vector<std::string> argv{roles_program()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::map<std::string, std::string> with_role = environment;
+        with_role["KEVRA_TEST_ROLE"] = role;
+        start(argv, with_role);
+    }
+
+    // Any program (argv[0] is its path), standard output collected in a file.
+    Role(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment)
+        : interactive_(false), files_(scratch_dir("program"))
+    {
+        start(argv, environment);
     }
 
     ~Role()
@@ -221,6 +194,46 @@ public:
     std::string err() const { return read_file(files_ + "/stderr"); }
 
 private:
+    void start(std::vector<std::string> texts, const std::map<std::string, std::string>& environment)
+    {
+        int in_pipe[2];
+        int out_pipe[2];
+        if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        const std::string out_file = files_ + "/stdout";
+        const std::string err_file = files_ + "/stderr";
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            throw std::runtime_error("fork failed");
+        }
+        if (pid_ == 0) {
+            for (const auto& entry : environment) {
+                ::setenv(entry.first.c_str(), entry.second.c_str(), 1);
+            }
+            ::dup2(in_pipe[0], 0);
+            if (interactive_) {
+                ::dup2(out_pipe[1], 1);
+            } else {
+                const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                ::dup2(out, 1);
+            }
+            const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(err, 2);
+            std::vector<char*> argv;
+            for (auto& text : texts) {
+                argv.push_back(&text[0]);
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in_pipe[0]);
+        ::close(out_pipe[1]);
+        in_ = in_pipe[1];
+        out_ = out_pipe[0];
+    }
+
     bool interactive_;
     std::string files_;
     pid_t pid_ = -1;
@@ -270,6 +283,17 @@ private:
     std::string dir_;
     Role role_;
 };
+
+// Gives this sandbox an /etc/os-release of its own naming the platform's
+// release (the host's may be a link out of the /etc overlay, which other
+// sandboxes may be rewriting at the same moment) and the log folder.
+inline void own_os_release()
+{
+    ::unlink("/etc/os-release");
+    std::ofstream("/etc/os-release") << "PRETTY_NAME=\"Nimra Linux\"\nNAME=\"Nimra Linux\"\nID=nimra\n";
+    // The program's log folder, which the agent's installation provides.
+    ::mkdir("/opt/kelvomar/log", 0755);
+}
 
 // The test module's log file (the program's file name under /opt/kelvomar/log).
 inline std::string module_log() { return read_file("/opt/kelvomar/log/test_modules.log"); }
