@@ -199,6 +199,21 @@ TEST_F(StandinEngine, TakesEveryArgumentFormTheModulePasses) {
   EXPECT_NE(result.out.find("vd-disk-4\t21\n"), std::string::npos) << result.out;
 }
 
+TEST_F(StandinEngine, ArchiveMadeByTheFixtureRestoresLikeABackup) {
+  KEVRA_REQUIRE_SANDBOX();
+  std::vector<std::string> args{"make-archive", "a1", "--server", "media1", "--meta", meta()};
+  int n = 0;
+  for (const auto& [path, content] : files_) {
+    args.push_back("--entry");
+    args.push_back("vd-disk-" + std::to_string(n++) + "=" + path);
+  }
+  p_.fixture(args);
+  const std::string dir = fresh_dir("from-fixture");
+  const auto result = p_.shell(restore_server(dir));
+  ASSERT_EQ(result.exit_status, 0) << result.out;
+  expect_restored(dir);
+}
+
 TEST_F(StandinEngine, SignatureFileVerifiesTheArchiveAndNothingElse) {
   KEVRA_REQUIRE_SANDBOX();
   const std::string archive = op_ + "/a1.hxfd";

@@ -289,6 +289,31 @@ def cmd_archives(p, a):
         print(name)
 
 
+def cmd_make_archive(p, a):
+    """An archive in the store as a backup would leave it, with its meta file."""
+    import hxfd_store
+    members = []
+    for item in a.entry:
+        if "=" not in item:
+            raise Fail("fixture: --entry wants ARCHIVE_NAME=LOCAL_PATH", 2)
+        name, local = item.split("=", 1)
+        if not hxfd_store.safe_entry_name(name) or not os.path.exists(local):
+            raise Fail("fixture: bad entry " + item, 2)
+        members.append((name, local))
+    index = hxfd_store.new_index(a.name, a.server, a.task, members)
+    store = hxfd_store.Store(p.dir)
+    os.makedirs(store.dir, exist_ok=True)
+    staging = store.path_of(a.name) + ".new"
+    hxfd_store.write_archive(staging, index, members)
+    stored = store.put(a.name, staging)
+    os.remove(staging)
+    if a.archive_file:
+        hxfd_store.write_archive(a.archive_file, index, members)
+    if a.meta:
+        hxfd_store.write_meta(a.meta, index, stored)
+    return stored
+
+
 def cmd_archive_files(p, a):
     import hxfd_store
     archive = hxfd_store.Store(p.dir).open(a.name)
@@ -449,6 +474,15 @@ def parser():
 
     v = verbs.add_parser("archives")
     v.set_defaults(run=cmd_archives)
+
+    v = verbs.add_parser("make-archive")
+    v.add_argument("name")
+    v.add_argument("--server", default="media1")
+    v.add_argument("--task", default="")
+    v.add_argument("--entry", action="append", default=[], metavar="ARCHIVE_NAME=LOCAL_PATH")
+    v.add_argument("--meta")
+    v.add_argument("--archive-file")
+    v.set_defaults(run=cmd_make_archive)
 
     v = verbs.add_parser("archive-files")
     v.add_argument("name")

@@ -180,20 +180,15 @@ class Engine:
             self.writable(self.o["-n"])
         if "-g" in self.o:
             self.writable(self.o["-g"])
-        entries = []
         total = 0
         for i, (local, entry) in enumerate(pairs, 1):
-            size = os.path.getsize(local) if os.path.isfile(local) else hxfd_store._device_size(local)
-            entries.append({"name": entry, "source": local, "size": size, "sha256": hxfd_store.file_digest(local)})
-            total += size
+            total += hxfd_store.entry_size(local)
             self.line("Packed: %d/%d files, %d bytes" % (i, len(pairs), total))
-        index = {"name": name, "server": self.o.get("-M", ""), "task": self.o.get("-T", ""),
-                 "crypto": self.key_digest(), "hash": self.o.get("-a", "sha2"),
-                 "compression": self.o.get("-z", "None"), "reference": self.o.get("-S", ""),
-                 "created": time.time(), "entries": entries}
+        members = [(entry, local) for local, entry in pairs]
+        index = hxfd_store.new_index(name, self.o.get("-M", ""), self.o.get("-T", ""), members, self.key_digest(),
+                                     self.o.get("-a", "sha2"), self.o.get("-z", "None"), self.o.get("-S", ""))
         staging = self.store.path_of(name) + ".new"
         os.makedirs(self.store.dir, exist_ok=True)
-        members = [(entry, local) for local, entry in pairs]
         hxfd_store.write_archive(staging, index, members)
         if autonomous:
             hxfd_store.write_archive(self.o["-n"], index, members)
@@ -209,11 +204,7 @@ class Engine:
         return 0
 
     def write_meta(self, index, stored):
-        meta = {"engine": "hxfd", "archive": index["name"], "server": index["server"], "task": index["task"],
-                "store": stored, "entries": [{"name": e["name"], "size": e["size"], "sha256": e["sha256"]}
-                                             for e in index["entries"]]}
-        with open(self.o["-m"], "w") as f:
-            json.dump(meta, f, indent=1, sort_keys=True)
+        hxfd_store.write_meta(self.o["-m"], index, stored)
 
     def read_meta(self, path):
         self.readable(path, "meta file")

@@ -28,6 +28,28 @@ def file_digest(path):
     return digest.hexdigest()
 
 
+def new_index(name, server, task, entries, crypto=None, hash_name="sha2", compression="None", reference=""):
+    """The description of an archive made of `entries` [(archive name, local path)]."""
+    import time
+    files = [{"name": n, "source": local, "size": entry_size(local), "sha256": file_digest(local)}
+             for n, local in entries]
+    return {"name": name, "server": server, "task": task, "crypto": crypto, "hash": hash_name,
+            "compression": compression, "reference": reference, "created": time.time(), "entries": files}
+
+
+def entry_size(path):
+    return os.path.getsize(path) if os.path.isfile(path) else _device_size(path)
+
+
+def write_meta(path, index, stored):
+    """The meta file of a backup: what a restore needs to find its archive."""
+    meta = {"engine": "hxfd", "archive": index["name"], "server": index["server"], "task": index["task"],
+            "store": stored, "entries": [{"name": e["name"], "size": e["size"], "sha256": e["sha256"]}
+                                         for e in index["entries"]]}
+    with open(path, "w") as f:
+        json.dump(meta, f, indent=1, sort_keys=True)
+
+
 class Archive:
     def __init__(self, path):
         self.path = path
