@@ -5,6 +5,7 @@ import fnmatch
 import os
 import re
 import sys
+import traceback
 
 import state
 
@@ -119,6 +120,10 @@ def run(tool_path, handler):
             platform.data = before
             answer.warn(failure.message)
             status = failure.status
+        except Exception:  # a fault of the stand-in itself: show it, change nothing
+            platform.data = before
+            answer.warn("stand-in failure:\n" + traceback.format_exc())
+            status = 255
     if fault and fault.get("malformed"):
         text = "".join(answer.out)
         answer.out = [text[: len(text) // 2]]
