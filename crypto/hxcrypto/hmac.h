@@ -20,10 +20,13 @@ public:
 
     // Starts a MAC: the inner hash absorbs the inner key block.
     void init() override;
+    // Absorbs len bytes of the message into the inner hash.
     void update(const unsigned char* data, size_t len) override;
     // Writes the MAC, hashsize()/8 bytes; the next MAC needs init.
     void final(unsigned char* hash) override;
+    // The inner hash's digest size, in bits.
     size_t hashsize() const override { return hash_->hashsize(); }
+    // The inner hash's block size, in bits.
     size_t blocksize() const override { return hash_->blocksize(); }
     // A new hmac with the same key and a fresh inner hash (needs init).
     crypto_hash* clone() const override;

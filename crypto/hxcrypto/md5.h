@@ -15,13 +15,19 @@ public:
     md5();
     ~md5() override;
 
+    // Loads the initial words of RFC 1321 and empties the message.
     void init() override;
+    // Absorbs len bytes; whole blocks are compressed in the caller's buffer.
     void update(const unsigned char* data, size_t len) override;
     // Writes the 16-byte digest, the first chaining word first, each little-endian.
     void final(unsigned char* hash) override;
+    // 128 bits.
     size_t hashsize() const override { return 128; }
+    // 512 bits.
     size_t blocksize() const override { return 512; }
+    // A fresh md5 that needs init.
     crypto_hash* clone() const override { return new md5(); }
+    // Zeroes the chaining words and the waiting block; the object needs init after.
     void clear() override;
 
 protected:

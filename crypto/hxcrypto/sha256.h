@@ -37,14 +37,20 @@ public:
     explicit sha256(sha256_kernel kernel);
     ~sha256() override;
 
+    // Loads the SHA-256 initial hash value and empties the message.
     void init() override;
+    // Absorbs len bytes; whole blocks go to the block function in one call,
+    // straight from the caller's buffer.
     void update(const unsigned char* data, size_t len) override;
     // Writes hashsize()/8 bytes: 32 for SHA-256, 28 for SHA-224.
     void final(unsigned char* hash) override;
+    // 256 bits.
     size_t hashsize() const override { return 256; }
+    // 512 bits, for SHA-224 too.
     size_t blocksize() const override { return 512; }
-    // A fresh sha256 with its own choice of block function.
+    // A fresh sha256 with its own choice of block function; it needs init.
     crypto_hash* clone() const override { return new sha256(); }
+    // Zeroes the chaining words and the waiting block; the object needs init after.
     void clear() override;
 
     // The block function this object uses.
@@ -70,8 +76,11 @@ public:
     sha224() = default;
     explicit sha224(sha256_kernel kernel) : sha256(kernel) {}
 
+    // Loads the SHA-224 initial hash value and empties the message.
     void init() override;
+    // 224 bits: final writes the first seven words.
     size_t hashsize() const override { return 224; }
+    // A fresh sha224 that needs init.
     crypto_hash* clone() const override { return new sha224(); }
 };
 

@@ -52,7 +52,7 @@ TEST(KeyedHash, IsHmacSha256UnderTheBuiltInKey) {
     }
 }
 
-// The lock-file name's part: the first eight characters are digest bytes 31..28.
+// Lock-file names use the first eight characters: digest bytes 31, 30, 29 and 28.
 TEST(KeyedHash, LockNamePrefixIsTheLastFourBytes) {
     const Digest d = kelvomar::hash::sha::make_hash<Digest>(std::string("kevra_template") + "17");
     const std::string text = kelvomar::hash::to_string(d);
