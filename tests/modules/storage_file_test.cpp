@@ -6,7 +6,12 @@
 
 #include <boost/filesystem.hpp>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -239,6 +244,57 @@ TEST_F(StorageFileLoad, MissingEmptyAndUnreadableFiles)
         if (c.secret == FileCase::missing) {
             EXPECT_THAT(log_.text(), HasSubstr(secret_));
         }
+    }
+}
+
+// Runs `check` in a child process as an ordinary user (root reads any file);
+// returns its result: 0 passed, 1 failed, 77 the user cannot reach the files.
+int as_ordinary_user(const std::string& folder, const std::function<bool()>& check)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(77);
+        }
+        if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+            ::_exit(77);
+        }
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// A secret or storage file that cannot be opened leaves the task without
+// storages; the run goes on.
+TEST_F(StorageFileLoad, FilesThatCannotBeOpened)
+{
+    ::chmod(root_.c_str(), 0755);
+    const struct {
+        const char* name;
+        std::string* locked;  // the file made unreadable
+        std::string logged;
+    } cases[] = {
+        {"Secret", &secret_, kLoad + ": can't open task secret file: " + secret_},
+        {"Storage", &storage_, kLoad + ": can't open: " + storage_},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        secret(kSecret);
+        storage_plaintext(kDefault);
+        ::chmod(secret_.c_str(), 0644);
+        ::chmod(storage_.c_str(), 0644);
+        ::chmod(c.locked->c_str(), 0);
+        const int result = as_ordinary_user(root_.string(), [&] {
+            log_.clear();
+            const bool loaded = load();
+            return loaded && storages_.empty() && log_.text().find(c.logged) != std::string::npos;
+        });
+        if (result == 77) {
+            GTEST_SKIP() << "no ordinary user can reach " << root_;
+        }
+        EXPECT_EQ(result, 0);
     }
 }
 
