@@ -1,12 +1,13 @@
 // Process-wide signal handlers bound to the one module object of the process.
 //
 // Where a signal can land: anywhere in the module's single thread, also in the
-// middle of a log record (holding a log destination's mutex). So the handlers
-// write their own records through destinations of their own (signal_log), a
-// termination replaces the shared destinations before the clean-up hooks log,
-// and a watchdog ends a termination that still gets stuck (a lock of the C
-// library held by the interrupted code, a platform command that never returns)
-// with the same exit status after a bounded time.
+// middle of a log record (holding a log destination's mutex) or of the C
+// library's memory functions. So the handlers write their own records with
+// async-signal-safe calls only (signal_log), the pause waits with nanosleep,
+// a termination replaces the shared destinations before its clean-up hooks
+// log, and a watchdog ends a termination that still gets stuck (a lock of the
+// C library held by the interrupted code, a platform command that never
+// returns) with the same exit status after a bounded time.
 #include "modules/hx_module_signal_handler.h"
 
 #include <signal.h>
@@ -160,8 +161,7 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
     if (module_ptr_ != nullptr) {
         module_ptr_->handle_shutdown_signal();
     }
-    kelvomar::module::signal_log::record(HxLogLvl::Info,
-                                         "Module was terminated. PID: " + std::to_string(::getpid()));
+    kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
     // The running operation is not unwound; what the agent reads is flushed.
     std::cout.flush();
     std::cerr.flush();

@@ -2,15 +2,12 @@
 // signals. These run inside signal handlers: their records go through
 // signal_log, and the wait is a plain sleep that a continue interrupts.
 #include <time.h>
-
-#include <string>
+#include <unistd.h>
 
 #include "common/hx_utils_common.h"
 #include "modules/hx_module_signal_handler.h"
 #include "modules/hx_module_universal.h"
 #include "modules/signal_log.h"
-
-#include <unistd.h>
 
 void HxModuleUniversal::send_signal_to_hxfd(int signal)
 {
@@ -22,8 +19,7 @@ void HxModuleUniversal::send_signal_to_hxfd(int signal)
 void HxModuleUniversal::set_to_pause()
 {
     const long mark = HxModuleSignalHandler::take_stop_mark();
-    kelvomar::module::signal_log::record(HxLogLvl::Info,
-                                         "Module pid: " + std::to_string(::getpid()) + " put on pause");
+    kelvomar::module::signal_log::info("Module pid: ", ::getpid(), " put on pause");
     paused_ = true;
     while (is_paused() && !HxModuleSignalHandler::continued_since(mark) && !HxModuleSignalHandler::shutting_down()) {
         // One second at a time; a continue signal cuts the sleep short.
@@ -40,8 +36,7 @@ bool HxModuleUniversal::is_paused()
 
 void HxModuleUniversal::continue_working()
 {
-    kelvomar::module::signal_log::record(HxLogLvl::Info,
-                                         "Module pid: " + std::to_string(::getpid()) + " continue working");
+    kelvomar::module::signal_log::info("Module pid: ", ::getpid(), " continue working");
     HxModuleSignalHandler::mark_continue();
     paused_ = false;
 }

@@ -1,7 +1,14 @@
-// Log records written from a signal handler, through destinations of their own.
+// Log records written from a signal handler with async-signal-safe calls only.
 #include "modules/signal_log.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
 
 #include <boost/filesystem/path.hpp>
 
@@ -13,10 +20,102 @@ namespace signal_log {
 
 namespace {
 
-std::string& path_storage()
+// Written by prepare in normal context, read by the handlers.
+char g_log_path[PATH_MAX] = {0};
+std::atomic<long> g_utc_offset{0};  // seconds east of UTC
+
+// A line built in a fixed buffer; what does not fit is cut.
+class Line {
+public:
+    void add(const char* text)
+    {
+        for (; text != nullptr && *text != '\0' && size_ < sizeof(data_) - 1; ++text) {
+            data_[size_++] = *text;
+        }
+    }
+    void add_number(long long value, int width = 0)
+    {
+        char digits[24];
+        int count = 0;
+        const bool negative = value < 0;
+        unsigned long long magnitude =
+            negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+        do {
+            digits[count++] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0 && count < 20);
+        while (count < width && count < 20) {
+            digits[count++] = '0';
+        }
+        if (negative) {
+            digits[count++] = '-';
+        }
+        char text[24];
+        for (int i = 0; i < count; ++i) {
+            text[i] = digits[count - 1 - i];
+        }
+        text[count] = '\0';
+        add(text);
+    }
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    char data_[1024] = {0};
+    std::size_t size_ = 0;
+};
+
+void write_all(int fd, const Line& line)
 {
-    static std::string path;
-    return path;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// "[YYYY-MM-DD HH:MM:SS] " of the local time, as the log destinations write it.
+void add_time_prefix(Line& line)
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long local = static_cast<long long>(now.tv_sec) + g_utc_offset.load();
+    long long days = local / 86400;
+    long long seconds = local % 86400;
+    if (seconds < 0) {
+        seconds += 86400;
+        --days;
+    }
+    // Civil date of a day count since 1970-01-01 (proleptic Gregorian calendar).
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long day_of_era = days - era * 146097;
+    const long long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const long long month_index = (5 * day_of_year + 2) / 153;
+    const long long day = day_of_year - (153 * month_index + 2) / 5 + 1;
+    const long long month = month_index < 10 ? month_index + 3 : month_index - 9;
+    const long long year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+
+    line.add("[");
+    line.add_number(year, 4);
+    line.add("-");
+    line.add_number(month, 2);
+    line.add("-");
+    line.add_number(day, 2);
+    line.add(" ");
+    line.add_number(seconds / 3600, 2);
+    line.add(":");
+    line.add_number(seconds / 60 % 60, 2);
+    line.add(":");
+    line.add_number(seconds % 60, 2);
+    line.add("] ");
 }
 
 }  // namespace
@@ -27,42 +126,53 @@ void prepare()
         const char* program = program_invocation_name;
         const std::string name =
             program != nullptr ? boost::filesystem::path(program).filename().string() : std::string();
-        path_storage() = name.empty() ? std::string() : "/opt/kelvomar/log/" + name + ".log";
-    } catch (...) {
-        path_storage().clear();
-    }
-}
-
-const std::string& log_file_path()
-{
-    return path_storage();
-}
-
-void record(HxLogLvl::Level level, const std::string& text) noexcept
-{
-    try {
-        const std::string& path = path_storage();
-        const bool error = level == HxLogLvl::Error;
-        if (path.empty()) {
-            if (error) {
-                HxLogStream(level, HxDestination::Stderr()) << text << std::endl;
-            } else {
-                HxLogStream(level, HxDestination::Stdout()) << text << std::endl;
-            }
-        } else if (error) {
-            HxLogStream(level, HxDestination::File(path), HxDestination::Stderr()) << text << std::endl;
+        const std::string path = name.empty() ? std::string() : "/opt/kelvomar/log/" + name + ".log";
+        if (path.size() < sizeof(g_log_path)) {
+            std::memcpy(g_log_path, path.c_str(), path.size() + 1);
         } else {
-            HxLogStream(level, HxDestination::File(path), HxDestination::Stdout()) << text << std::endl;
+            g_log_path[0] = '\0';
         }
     } catch (...) {
-        // A record never fails the handler that writes it.
+        g_log_path[0] = '\0';
     }
+    const time_t now = ::time(nullptr);
+    struct tm local {};
+    if (::localtime_r(&now, &local) != nullptr) {
+        g_utc_offset = local.tm_gmtoff;
+    }
+}
+
+std::string log_file_path()
+{
+    return g_log_path;
+}
+
+void info(const char* prefix, long long number, const char* suffix) noexcept
+{
+    if ((HxLogStream::global_log_level() & HxLogLvl::Info) == 0) {
+        return;
+    }
+    Line line;
+    add_time_prefix(line);
+    line.add("Info: ");
+    line.add(prefix);
+    line.add_number(number);
+    line.add(suffix);
+    line.add("\n");
+    if (g_log_path[0] != '\0') {
+        const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            write_all(fd, line);
+            ::close(fd);
+        }
+    }
+    write_all(STDOUT_FILENO, line);
 }
 
 void detach_shared_destinations() noexcept
 {
     try {
-        const std::string& path = path_storage();
+        const std::string path = log_file_path();
         if (path.empty()) {
             HxLogStream::set_default_loggers(HxDestination::Stdout());
             HxLogStream::set_log_level_logger(HxLogLvl::Error, HxDestination::Stderr());

@@ -1,38 +1,38 @@
 #ifndef KEVRA_MODULES_SIGNAL_LOG_H
 #define KEVRA_MODULES_SIGNAL_LOG_H
 
-// Log records written from a signal handler. The interrupted code may be in the
-// middle of a record, holding the mutex of a shared log destination; a handler
-// that wrote through that destination would wait for it forever. These records
-// go through destination objects of their own over the same targets (the
-// program's log file, standard output, standard error), so they never wait on
-// a mutex that the interrupted code can hold.
+// Log records written from a signal handler. The interrupted code may be in
+// the middle of a record, holding a log destination's mutex, or inside the C
+// library's memory or time-zone functions, holding their locks; a handler that
+// needed any of them would wait forever. So the handlers' own records are
+// formatted in a fixed buffer and written with write(2) only: the same line
+// that the logging library writes ("[<local time>] Info: <text>"), to the
+// program's log file and to standard output, as the default routing does.
 
 #include <string>
-
-#include "common/hx_log_level.h"
 
 namespace kelvomar {
 namespace module {
 namespace signal_log {
 
-// Computes the program's log file path ("/opt/kelvomar/log/" + the program's
-// file name + ".log", as the entry point names it) ahead of any signal.
-// Never fails.
+// In normal context, ahead of any signal: computes the program's log file path
+// ("/opt/kelvomar/log/" + the program's file name + ".log", as the entry point
+// names it) and the local time offset. Never fails.
 void prepare();
 
 // The log file that the records below write to; empty before prepare.
-const std::string& log_file_path();
+std::string log_file_path();
 
-// Writes one record of `level` to the log file and to standard output (standard
-// error for Error), as the program's default routing does, through destinations
-// of its own. Never throws.
-void record(HxLogLvl::Level level, const std::string& text) noexcept;
+// Writes the Info record `prefix` + `number` in decimal + `suffix` when Info
+// passes the global log mask. Async-signal-safe; never fails (a target that
+// cannot be written is skipped).
+void info(const char* prefix, long long number, const char* suffix) noexcept;
 
 // Replaces the shared destinations by new ones over the same targets, so that
 // records written from here on (by the clean-up hooks of a termination) never
-// wait on the old ones. The old ones may be held by the interrupted code, which
-// never runs again: only for the termination path, which ends the process.
+// wait on the mutex of the old ones, which the interrupted code may hold and
+// which it never releases, because it never runs again: only for the
+// termination path, which ends the process. Never throws.
 void detach_shared_destinations() noexcept;
 
 }  // namespace signal_log

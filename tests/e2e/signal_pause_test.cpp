@@ -5,8 +5,13 @@
 
 #include <signal.h>
 
+#include <time.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -38,6 +43,29 @@ bool working(const ModuleRun& run)
     return wait_until([&] { return run.ticks() > before; }, 5);
 }
 
+// The log line that holds `text`, without its line end; empty when none does.
+std::string line_with(const std::string& log, const std::string& text)
+{
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (contains(line, text)) {
+            return line;
+        }
+    }
+    return "";
+}
+
+// Seconds between the "[YYYY-MM-DD HH:MM:SS]" stamp of a log line and now.
+long stamp_age(const std::string& line)
+{
+    struct tm stamp {};
+    if (::strptime(line.c_str(), "[%Y-%m-%d %H:%M:%S]", &stamp) == nullptr) {
+        return 1000000;
+    }
+    stamp.tm_isdst = -1;
+    return static_cast<long>(std::labs(static_cast<long>(::time(nullptr) - ::mktime(&stamp))));
+}
+
 struct PauseCase {
     const char* name;
     bool engine;
@@ -62,6 +90,13 @@ TEST_P(Pause, StopHoldsTheModuleAndTheEngineUntilContinue)
 
     run.send(SIGTSTP);
     EXPECT_TRUE(wait_until([&] { return contains(module_log(), " put on pause"); }, 5)) << module_log();
+    // The handler's record has the logging library's form and the local time.
+    const std::string record = line_with(module_log(), " put on pause");
+    EXPECT_TRUE(std::regex_match(record, std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] Info: Module pid: )" +
+                                                    std::to_string(run.pid()) + " put on pause")))
+        << record;
+    EXPECT_LE(stamp_age(record), 5) << record;
+    EXPECT_TRUE(contains(run.out(), record + "\n")) << "the record goes to standard output too";
     EXPECT_TRUE(standing_still(run));
     EXPECT_EQ(process_state(engine) == 'T', c.engine) << "engine state " << process_state(engine);
 
