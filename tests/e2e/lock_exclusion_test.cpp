@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -79,6 +80,22 @@ TEST(LockExclusion, ExistingLockFileIsReusedUnchanged)
     ASSERT_EQ(user->ask("open kevra_template db"), "opened");
     EXPECT_EQ(user->ask("try"), "locked");
     EXPECT_EQ(read_file(path), "left by an earlier run");
+}
+
+TEST(LockExclusion, RemovingAFileThatIsGoneFailsWithARecord)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    auto lock = lock_process();
+    ASSERT_EQ(lock->ask("open kevra_template \"odd\""), "opened");
+    const std::string path = lock->ask("path");
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(lock->ask("remove"), "failed");
+    lock->close_input();
+    EXPECT_EQ(lock->wait(10), 0);
+    EXPECT_NE(lock->err().find("unable to remove lock file \"" + path +
+                               "\" for module \"kevra_template\" with resource \"\\\"odd\\\"\" (system:0)!"),
+              std::string::npos)
+        << lock->err();
 }
 
 // The holder removes its file while it holds the lock. A process that opened

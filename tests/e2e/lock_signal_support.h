@@ -196,6 +196,9 @@ public:
 private:
     void start(std::vector<std::string> texts, const std::map<std::string, std::string>& environment)
     {
+        if (::access(texts.at(0).c_str(), X_OK) != 0) {
+            throw std::runtime_error(texts[0] + " is not built");
+        }
         int in_pipe[2];
         int out_pipe[2];
         if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) {

@@ -9,6 +9,7 @@
 //   close                 -> "closed"                    (destroys the lock)
 //   file                  -> "present" | "absent"        (the lock file)
 //   path                  -> the lock file path
+//   remove                -> "removed" | "failed"        (remove())
 // Log records go to standard error. End of input ends the process.
 #include <sys/stat.h>
 
@@ -55,6 +56,8 @@ int run_lock_role()
             } else if (command == "file") {
                 struct stat st {};
                 answer = lock && ::stat(lock->resource_lock_file_path().c_str(), &st) == 0 ? "present" : "absent";
+            } else if (command == "remove") {
+                answer = lock && lock->remove() ? "removed" : "failed";
             } else if (command == "path") {
                 answer = lock ? lock->resource_lock_file_path().string() : "";
             } else {
