@@ -19,19 +19,6 @@ void not_available(const char* signature)
 
 #define KEVRA_NOT_AVAILABLE() not_available(__PRETTY_FUNCTION__)
 
-// ---- Virtual operations with a base body ------------------------------------
-
-bool HxModuleUniversal::apply_replica()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-void HxModuleUniversal::close_restore()
-{
-    KEVRA_NOT_AVAILABLE();
-}
-
 // ---- Configuration upgrade ----------------------------------------------------
 
 bool HxModuleUniversal::upgrade_config()
@@ -60,17 +47,6 @@ bool HxModuleUniversal::cleanup_remote_host(const std::string& /*remote_prefix*/
 {
     KEVRA_NOT_AVAILABLE();
     return false;
-}
-
-bool HxModuleUniversal::make_restore(const bool& /*replica*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-void HxModuleUniversal::remove_reference_snapshot_directory()
-{
-    KEVRA_NOT_AVAILABLE();
 }
 
 // ---- Operating-system snapshots -----------------------------------------------------------
