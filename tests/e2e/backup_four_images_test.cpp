@@ -183,6 +183,23 @@ TEST_F(FourImageBackup, TemplateGivenByIdIsClonedAndNamedByItsName)
     expect_nothing_left("bk1");
 }
 
+// Names that the shell would read reach every tool as one word each.
+TEST_F(FourImageBackup, NamesWithShellCharactersStayOneWord)
+{
+    const std::string tpl_name = "it's web";
+    const std::string archive = "bk $(touch x) 1";
+    declare_four_image_template(tpl_name);
+    const auto result = backup(tpl_name, archive);
+    ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_TRUE(any_call_contains(platform_.calls("onetemplate"),
+                                  "/usr/bin/onetemplate clone 'it'\\''s web' 'bk $(touch x) 1' --recursive"));
+    EXPECT_EQ(store_entry(archive, "vd-disk-3"), "ceph image bytes");
+    EXPECT_EQ(platform_names("templates"), std::vector<std::string>{tpl_name});
+    EXPECT_FALSE(fs::exists("x"));
+    EXPECT_FALSE(fs::exists("/x"));
+    expect_nothing_left(archive);
+}
+
 // A description left in the snapshot directory by an earlier run is replaced, not appended to.
 TEST_F(FourImageBackup, StaleImageDescriptionIsReplaced)
 {
