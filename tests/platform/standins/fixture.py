@@ -163,8 +163,7 @@ def cmd_host(p, a):
 def cmd_task_secret(p, a):
     os.makedirs(TASKS_DIR, exist_ok=True)
     path = TASKS_DIR + "/task_secret_" + a.task_id
-    with open(path, "w") as f:
-        f.write(a.content if a.content is not None else "secret-of-" + a.task_id)
+    replace_file(path, a.content if a.content is not None else "secret-of-" + a.task_id)
     os.chmod(path, 0o600)
     return path
 
@@ -174,15 +173,22 @@ def cmd_config(p, a):
         p.data["config"]["lock_queries"] = a.lock_queries
 
 
+def replace_file(path, text):
+    """Writes a new file at `path`; a link there is replaced, not followed
+    (it may lead out of the sandbox's overlays)."""
+    if os.path.lexists(path):
+        os.remove(path)
+    with open(path, "w") as f:
+        f.write(text)
+
+
 def cmd_system(p, a):
     if a.pretty_name is not None:
         with open("/etc/os-release") as f:
             lines = [l for l in f.read().splitlines() if not l.startswith("PRETTY_NAME=")]
-        with open("/etc/os-release", "w") as f:
-            f.write('PRETTY_NAME="%s"\n' % a.pretty_name + "".join(l + "\n" for l in lines))
+        replace_file("/etc/os-release", 'PRETTY_NAME="%s"\n' % a.pretty_name + "".join(l + "\n" for l in lines))
     if a.kevra_version is not None:
-        with open("/etc/kevra_version", "w") as f:
-            f.write(a.kevra_version)
+        replace_file("/etc/kevra_version", a.kevra_version)
     if a.no_kevra_version and os.path.exists("/etc/kevra_version"):
         os.remove("/etc/kevra_version")
     if a.no_onevm and os.path.lexists("/usr/bin/onevm"):
