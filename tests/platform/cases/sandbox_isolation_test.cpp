@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -43,6 +44,25 @@ TEST(Sandbox, OptKelvomarStartsEmpty) {
   EXPECT_FALSE(exists(std::string("/opt/kelvomar/") + kProbeName));
   EXPECT_FALSE(exists(std::string("/etc/") + kProbeName));
   EXPECT_FALSE(exists(std::string("/var/tmp/") + kProbeName));
+}
+
+TEST(Sandbox, RestOfTheHostIsReadOnly) {
+  KEVRA_REQUIRE_SANDBOX();
+  // Outside the private places nothing can be written, so a command line that
+  // escapes its quotes cannot reach the machine.
+  const std::string root = std::getenv("KEVRA_SANDBOX_ROOT");
+  for (const std::string& dir : {root + "/..", std::string("/usr/lib"), std::string("/var/lib"), std::string("/root")}) {
+    const std::string probe = dir + "/" + kProbeName;
+    std::ofstream out(probe);
+    EXPECT_FALSE(out.is_open()) << probe << " was writable";
+    EXPECT_FALSE(exists(probe));
+  }
+  // Installed files are files of the overlay, not links into the host.
+  for (const std::string file : {"/etc/os-release", "/etc/kevra_version"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0) << file;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << file << " is not a regular file";
+  }
 }
 
 TEST(Sandbox, StandinsAreInstalledAtThePlatformsPaths) {
