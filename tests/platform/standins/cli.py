@@ -105,11 +105,14 @@ def run(tool_path, handler):
         fault = take_fault(platform, tool, args[0] if args else "", args)
         platform.save()
         if fault and "exit" in fault:
-            answer.out.append(fault.get("stdout", ""))
-            answer.err.append(fault.get("stderr", ""))
+            if fault.get("stdout"):
+                answer.say(fault["stdout"])
+            if fault.get("stderr"):
+                answer.warn(fault["stderr"])
             emit(answer, fault["exit"])
         if fault and fault.get("no_effect"):
-            answer.out.append(fault.get("stdout", ""))
+            if fault.get("stdout"):
+                answer.say(fault["stdout"])
             emit(answer, 0)
         if fault and "warning" in fault:
             answer.warn(fault["warning"])
