@@ -39,6 +39,7 @@ protected:
 
 private:
     std::string scratch_;
+    std::string config_path_;  // the logging configuration path before SetUp
 };
 
 // The text of a recorded document in tests/opennebula/data/.
@@ -74,6 +75,7 @@ inline void LogCapture::SetUp()
     namespace fs = boost::filesystem;
     scratch_ = fs::unique_path(fs::temp_directory_path() / "kevra-opennebula-%%%%-%%%%-%%%%").string();
     fs::create_directories(scratch_);
+    config_path_ = HxLogStream::config_path();
     HxLogStream::set_config_path(scratch_ + "/hx_logger.config");
     HxLogStream::clear_loggers();
     HxLogStream::set_default_loggers(std::unique_ptr<HxDestination::HxLogger>(new detail::CaptureLogger));
@@ -83,6 +85,7 @@ inline void LogCapture::SetUp()
 inline void LogCapture::TearDown()
 {
     HxLogStream::clear_loggers();
+    HxLogStream::set_config_path(config_path_);
     boost::system::error_code ignored;
     boost::filesystem::remove_all(scratch_, ignored);
 }
