@@ -19,22 +19,6 @@ void not_available(const char* signature)
 
 #define KEVRA_NOT_AVAILABLE() not_available(__PRETTY_FUNCTION__)
 
-// ---- Configuration upgrade ----------------------------------------------------
-
-bool HxModuleUniversal::upgrade_config()
-{
-    KEVRA_NOT_AVAILABLE();
-    return false;
-}
-
-hx_config::ConfigFile HxModuleUniversal::get_merged_config(const hx_config::ConfigFile& /*old_config*/,
-                                                           const hx_config::ConfigFile& /*new_config*/,
-                                                           const hx_config::ConfigFile& /*update_config*/)
-{
-    KEVRA_NOT_AVAILABLE();
-    return hx_config::ConfigFile();
-}
-
 // ---- Archive engine runs --------------------------------------------------------
 
 bool HxModuleUniversal::make_backup_remotely()
