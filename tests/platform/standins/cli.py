@@ -135,11 +135,11 @@ def run(tool_path, handler):
 
 # --- the platform CLI's option rules ------------------------------------------
 
-def parse_options(args, spec):
+def parse_options(args, accepted):
     """Splits `args` into positional arguments and options, as the CLI does.
 
-    `spec` maps every accepted spelling ("-d", "--datastore") to a pair
-    (key, takes_value). An option that is not in `spec` is refused with
+    `accepted` maps every accepted spelling ("-d", "--datastore") to a pair
+    (key, takes_value). An option that is not in `accepted` is refused with
     "invalid option: ..."; a value that is missing, or that looks like an
     option itself, with "missing argument: ...".
     """
@@ -155,9 +155,9 @@ def parse_options(args, spec):
             name, value = word, None
             if word.startswith("--") and "=" in word:
                 name, value = word.split("=", 1)
-            if name not in spec:
+            if name not in accepted:
                 raise Fail("invalid option: " + name)
-            key, takes_value = spec[name]
+            key, takes_value = accepted[name]
             if takes_value:
                 if value is None:
                     if i + 1 >= len(args) or args[i + 1].startswith("-"):

@@ -174,12 +174,12 @@ def handle(platform, args, answer):
     if not args or args[0] not in HANDLERS:
         answer.write(cli.general_help("oneimage", SUBCOMMANDS))
         return 0
-    spec = dict(cli.XML_OPTIONS)
+    accepted = dict(cli.XML_OPTIONS)
     if args[0] == "create":
-        spec.update(CREATE_OPTIONS)
+        accepted.update(CREATE_OPTIONS)
         if platform_has_driver_option():
-            spec["--driver"] = ("driver", True)
-    positional, options = cli.parse_options(args[1:], spec)
+            accepted["--driver"] = ("driver", True)
+    positional, options = cli.parse_options(args[1:], accepted)
     return HANDLERS[args[0]](platform, positional, options, answer)
 
 

@@ -13,11 +13,11 @@ OPTIONS = {"--id": ("id", True), "--format": ("format", True), "--pretty-format"
            "-p": ("pool", True), "--pool": ("pool", True), "--no-progress": ("quiet", False)}
 
 
-def find_image(platform, spec, options):
-    if "/" in spec:
-        pool, name = spec.split("/", 1)
+def find_image(platform, ref, options):
+    if "/" in ref:
+        pool, name = ref.split("/", 1)
     else:
-        pool, name = options.get("pool", "rbd"), spec
+        pool, name = options.get("pool", "rbd"), ref
     for image in platform.data["images"].values():
         if image["disk_type"] == 3 and image["source"] == "%s/%s" % (pool, name):
             return image, name
