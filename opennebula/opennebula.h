@@ -18,5 +18,13 @@
 #include "opennebula/template_queries.h"
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
+#include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_control.h"
+#include "opennebula/vm_device_records.h"
+#include "opennebula/vm_disk_discovery.h"
+#include "opennebula/vm_disk_lookups.h"
+#include "opennebula/vm_lock.h"
+#include "opennebula/vm_queries.h"
+#include "opennebula/vm_template_files.h"
 
 #endif

@@ -1,0 +1,105 @@
+#include "opennebula/vm_template_files.h"
+
+#include <exception>
+
+#include "opennebula/layer_log.h"
+#include "opennebula/platform_command.h"
+#include "opennebula/vm_command_lines.h"
+
+namespace hx_opennebula_common {
+
+namespace {
+
+// Removes the first child of `parent` named `name`, when there is one.
+void remove_first_child(xmlNode* parent, const char* name)
+{
+    xmlNode* node = first_child_element(parent, name);
+    if (node != nullptr)
+        remove_element(node);
+}
+
+// Cleans the children of a VM's TEMPLATE of what a re-created VM must not inherit.
+void clean_vm_template(xmlNode* tmpl)
+{
+    xmlNode* child = tmpl->children;
+    while (child != nullptr) {
+        xmlNode* next = child->next;
+        if (is_element(child, "DISK")) {
+            xmlNode* type = first_child_element(child, "TYPE");
+            if (type != nullptr && element_text(type) == "fs")
+                remove_element(child);
+        } else if (is_element(child, "GRAPHICS")) {
+            for_each_child_element(child, "PORT", [](xmlNode* port) { remove_element(port); });
+        } else if (is_element(child, "OS")) {
+            for_each_child_element(child, "BOOT", [](xmlNode* boot) {
+                if (element_text(boot) != "disk0")
+                    remove_element(boot);
+            });
+        } else if (is_element(child, "NIC")) {
+            for (const char* address : {"MAC", "IP", "IP6_GLOBAL", "IP6_LINK"})
+                remove_first_child(child, address);
+        }
+        child = next;
+    }
+}
+
+}  // namespace
+
+int create_vm_xml(const std::string& vm, const std::string& path, const std::string& new_name)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    try {
+        const std::string command = vm_show_command(vm);
+        std::string output;
+        if (run_command(command, output) != 0) {
+            log_error(prototype + ": can't get info for VM: " + vm);
+            log_error("Command was: " + command);
+            log_error("Command output: " + output);
+            return 1;
+        }
+        static const xml_query kShow = {failure_form::command, "VM", ": document not parsed successfully",
+                                        ": empty document: ", ": document of the wrong type, root node != VM: "};
+        xml_document doc;
+        if (!accept_xml_output(prototype, output, kShow, doc))
+            return 1;
+        xmlNode* root = xmlDocGetRootElement(doc.get());
+        std::string vm_name;
+        xmlNode* tmpl = nullptr;
+        for (xmlNode* child = root->children; child != nullptr; child = child->next) {
+            if (is_element(child, "TEMPLATE")) {
+                tmpl = child;
+                break;
+            }
+            if (is_element(child, "ID"))
+                log_info("Virtual machine ID: " + element_text(child));
+            else if (is_element(child, "NAME"))
+                vm_name += element_text(child);
+        }
+        if (tmpl == nullptr) {
+            // Without its TEMPLATE nothing could re-create the VM: no file must pass for a backup of it.
+            log_error(prototype + ": no TEMPLATE element in the description of VM: " + vm);
+            return 1;
+        }
+        clean_vm_template(tmpl);
+        xmlNode* former = xmlDocSetRootElement(doc.get(), tmpl);
+        if (former != nullptr)
+            xmlFreeNode(former);
+
+        const std::string restore_name = new_name.empty() ? vm_name : new_name;
+        log_info("VM will be restored with the name: " + restore_name);
+        if (append_text_child(tmpl, "NAME", restore_name) == nullptr) {
+            log_error(prototype + ": can't add template new name in XML structure");
+            return 1;
+        }
+        if (save_document(doc.get(), path) == -1) {
+            log_error(prototype + ": can't save: " + path);
+            return 1;
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
+}  // namespace hx_opennebula_common
