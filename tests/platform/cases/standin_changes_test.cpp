@@ -257,6 +257,11 @@ TEST_F(StandinChanges, ImageCreateAndCloneUseTheDatastoresFreeSpace) {
   EXPECT_EQ(result.err, "[one.template.clone] Failed to clone images: [one.image.allocate] Not enough space in datastore\n");
   EXPECT_EQ(p_.shell("/usr/bin/oneimage delete 'a'").exit_status, 0);
   EXPECT_EQ(p_.fixture({"get", "datastore", "small", "free-mb"}), "2");
+  // Monitoring reports more room: the clone goes through.
+  p_.fixture({"set-datastore", "small", "--free-mb", "4"});
+  EXPECT_NE(p_.shell("/usr/bin/onedatastore show small -x").out.find("<FREE_MB>4</FREE_MB>"), std::string::npos);
+  EXPECT_EQ(p_.shell("/usr/bin/onetemplate clone big big2 --recursive").exit_status, 0);
+  EXPECT_EQ(p_.fixture({"get", "datastore", "small", "free-mb"}), "2");
 }
 
 TEST_F(StandinChanges, ImageDeleteRefusesImagesInUse) {

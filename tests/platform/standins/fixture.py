@@ -205,6 +205,18 @@ def cmd_set_image(p, a):
         image["then_state"] = a.then_state
 
 
+def cmd_set_datastore(p, a):
+    datastore = model.find(p, "datastore", a.datastore)
+    if a.free_mb is not None:
+        datastore["free_mb"] = a.free_mb
+        datastore["used_mb"] = max(0, datastore["total_mb"] - a.free_mb)
+    if a.safe_dirs is not None:
+        datastore["template"]["SAFE_DIRS"] = a.safe_dirs
+        create_private_dirs(a.safe_dirs.split())
+    if a.disabled:
+        datastore["state"] = 1
+
+
 def cmd_fault(p, a):
     if a.tool == "image-fate":
         if not a.name_glob:
@@ -439,6 +451,13 @@ def parser():
     v.add_argument("--locked-queries", type=int)
     v.add_argument("--then-state", type=int)
     v.set_defaults(run=cmd_set_image)
+
+    v = verbs.add_parser("set-datastore")
+    v.add_argument("datastore")
+    v.add_argument("--free-mb", type=int)
+    v.add_argument("--safe-dirs")
+    v.add_argument("--disabled", action="store_true")
+    v.set_defaults(run=cmd_set_datastore)
 
     v = verbs.add_parser("fault")
     v.add_argument("tool", choices=["onetemplate", "oneimage", "onedatastore", "onevm", "onehost", "rbd", "lvs",
