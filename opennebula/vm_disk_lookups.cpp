@@ -8,6 +8,7 @@
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_document_readers.h"
 
 namespace hx_opennebula_common {
 
@@ -16,34 +17,11 @@ namespace {
 using kelvomar::quote_style;
 using kelvomar::shell_quote;
 
-// The first DISK of a top-level TEMPLATE with a TARGET child equal to `target`, or null.
-xmlNode* disk_with_target(xmlNode* root, const std::string& target)
-{
-    for (xmlNode* tmpl = root->children; tmpl != nullptr; tmpl = tmpl->next) {
-        if (!is_element(tmpl, "TEMPLATE"))
-            continue;
-        for (xmlNode* disk = tmpl->children; disk != nullptr; disk = disk->next) {
-            if (!is_element(disk, "DISK"))
-                continue;
-            for (xmlNode* child = disk->children; child != nullptr; child = child->next)
-                if (is_element(child, "TARGET") && element_text(child) == target)
-                    return disk;
-        }
-    }
-    return nullptr;
-}
-
-// The text after the last `name` child of `disk`; `found` tells whether there was one.
-std::string last_child_text(xmlNode* disk, const char* name, bool* found = nullptr)
+// The text of the last `name` child of `disk`; empty when there is none.
+std::string last_child_text(xmlNode* disk, const char* name)
 {
     std::string text;
-    bool any = false;
-    for_each_child_element(disk, name, [&](xmlNode* node) {
-        text = element_text(node);
-        any = true;
-    });
-    if (found != nullptr)
-        *found = any;
+    for_each_child_element(disk, name, [&text](xmlNode* node) { text = element_text(node); });
     return text;
 }
 
@@ -143,7 +121,7 @@ int get_VM_diskID(const std::string& vm, const std::string& target, int& disk_id
     xml_document doc;
     if (!run_xml_query(prototype, vm_show_command(vm), kShow, doc))
         return 1;
-    xmlNode* disk = disk_with_target(xmlDocGetRootElement(doc.get()), target);
+    xmlNode* disk = vm_disk_with_target(xmlDocGetRootElement(doc.get()), target);
     if (disk == nullptr)
         return 1;
     // The disk with the target names its own id; a DISK_ID of a later disk is never taken for it.
@@ -172,7 +150,7 @@ int get_disk_id_and_source(const std::string& vm, const std::string& target, int
     xml_document doc;
     if (!accept_xml_output(prototype, output, kShow, doc))
         return 1;
-    xmlNode* disk = disk_with_target(xmlDocGetRootElement(doc.get()), target);
+    xmlNode* disk = vm_disk_with_target(xmlDocGetRootElement(doc.get()), target);
     if (disk == nullptr)
         return 1;
     for (xmlNode* child = disk->children; child != nullptr; child = child->next) {

@@ -1,11 +1,10 @@
 #include "opennebula/vm_lock.h"
 
-#include <exception>
-
 #include "common/shell_quote.h"
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_document_readers.h"
 
 namespace hx_opennebula_common {
 
@@ -90,8 +89,7 @@ void VM_lock::lock_manage_actions(const std::string& vm_name)
             log_warning(prototype + ": document of the wrong type, root node != VM, " + " " + not_sure);
         } else {
             confirmed = true;
-            xmlNode* lock_node = first_child_element(root, "LOCK");
-            locked = lock_node != nullptr && first_child_element(lock_node, "LOCKED") != nullptr;
+            locked = vm_document_shows_lock(root);
             if (locked)
                 log_info("VM '" + vm + "' has been locked");
             else

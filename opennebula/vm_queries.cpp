@@ -5,6 +5,7 @@
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_document_readers.h"
 
 namespace hx_opennebula_common {
 
@@ -38,13 +39,7 @@ int get_VM_state(const std::string& vm, opennebula_vm_state& state)
     xml_document doc;
     if (!run_xml_query(prototype, vm_show_command(vm), kVmShow, doc))
         return 1;
-    xmlNode* root = xmlDocGetRootElement(doc.get());
-    for (xmlNode* child = root->children; child != nullptr; child = child->next) {
-        if (is_element(child, "STATE"))
-            state.state = std::stoi(element_text(child));  // a malformed number reaches the caller
-        else if (is_element(child, "LCM_STATE"))
-            state.lcm_state = std::stoi(element_text(child));
-    }
+    read_vm_state(xmlDocGetRootElement(doc.get()), state);  // a malformed number reaches the caller
     if (state.state == -1) {
         log_error(prototype + ": VM state wasn't found in XML");
         return 1;
@@ -60,25 +55,7 @@ int get_VM_host(const std::string& vm, std::string& host)
     xml_document doc;
     if (!read_host_pool(prototype, nullptr, doc))
         return 1;
-    for (xmlNode* entry = xmlDocGetRootElement(doc.get())->children; entry != nullptr; entry = entry->next) {
-        if (!is_element(entry, "HOST"))
-            continue;
-        // The name belongs to this host only: a host without NAME never inherits the previous one's.
-        std::string name;
-        for (xmlNode* child = entry->children; child != nullptr; child = child->next) {
-            if (is_element(child, "NAME")) {
-                name = element_text(child);
-            } else if (is_element(child, "VMS")) {
-                for (xmlNode* id = child->children; id != nullptr; id = id->next) {
-                    if (is_element(id, "ID") && element_text(id) == vm) {
-                        host = name;
-                        return 0;
-                    }
-                }
-            }
-        }
-    }
-    return 1;
+    return find_vm_host(xmlDocGetRootElement(doc.get()), vm, host) ? 0 : 1;
 }
 
 int get_VM_workplace(const std::string& vm, std::string& host, std::string& deploy_id)
@@ -173,20 +150,7 @@ int get_eth0_mac_addr(const std::string& vm, std::string& mac)
     xml_document doc;
     if (!accept_xml_output(prototype, output, kShow, doc))
         return 1;
-    for (xmlNode* tmpl = xmlDocGetRootElement(doc.get())->children; tmpl != nullptr; tmpl = tmpl->next) {
-        if (!is_element(tmpl, "TEMPLATE"))
-            continue;
-        for (xmlNode* context = tmpl->children; context != nullptr; context = context->next) {
-            if (!is_element(context, "CONTEXT"))
-                continue;
-            xmlNode* node = first_child_element(context, "ETH0_MAC");
-            if (node != nullptr) {
-                mac = element_text(node);
-                return 0;
-            }
-        }
-    }
-    return 1;
+    return find_eth0_mac(xmlDocGetRootElement(doc.get()), mac) ? 0 : 1;
 }
 
 int get_node_id_for_current_host(std::string& id)
@@ -197,22 +161,7 @@ int get_node_id_for_current_host(std::string& id)
         return 1;
     const std::string node_name = hx_utils_common::get_nodename();
     log_info(prototype + ": current host name: " + node_name);
-    for (xmlNode* entry = xmlDocGetRootElement(doc.get())->children; entry != nullptr; entry = entry->next) {
-        if (!is_element(entry, "HOST"))
-            continue;
-        xmlNode* host_id = first_child_element(entry, "ID");
-        if (host_id != nullptr)
-            id = element_text(host_id);
-        for (xmlNode* tmpl = entry->children; tmpl != nullptr; tmpl = tmpl->next) {
-            if (!is_element(tmpl, "TEMPLATE"))
-                continue;
-            for (xmlNode* name = tmpl->children; name != nullptr; name = name->next)
-                if (is_element(name, "HOSTNAME") && element_text(name) == node_name)
-                    return 0;
-        }
-    }
-    id.clear();
-    return 1;
+    return find_host_id_by_hostname(xmlDocGetRootElement(doc.get()), node_name, id) ? 0 : 1;
 }
 
 }  // namespace hx_opennebula_common

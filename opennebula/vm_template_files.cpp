@@ -5,45 +5,9 @@
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_document_readers.h"
 
 namespace hx_opennebula_common {
-
-namespace {
-
-// Removes the first child of `parent` named `name`, when there is one.
-void remove_first_child(xmlNode* parent, const char* name)
-{
-    xmlNode* node = first_child_element(parent, name);
-    if (node != nullptr)
-        remove_element(node);
-}
-
-// Cleans the children of a VM's TEMPLATE of what a re-created VM must not inherit.
-void clean_vm_template(xmlNode* tmpl)
-{
-    xmlNode* child = tmpl->children;
-    while (child != nullptr) {
-        xmlNode* next = child->next;
-        if (is_element(child, "DISK")) {
-            xmlNode* type = first_child_element(child, "TYPE");
-            if (type != nullptr && element_text(type) == "fs")
-                remove_element(child);
-        } else if (is_element(child, "GRAPHICS")) {
-            for_each_child_element(child, "PORT", [](xmlNode* port) { remove_element(port); });
-        } else if (is_element(child, "OS")) {
-            for_each_child_element(child, "BOOT", [](xmlNode* boot) {
-                if (element_text(boot) != "disk0")
-                    remove_element(boot);
-            });
-        } else if (is_element(child, "NIC")) {
-            for (const char* address : {"MAC", "IP", "IP6_GLOBAL", "IP6_LINK"})
-                remove_first_child(child, address);
-        }
-        child = next;
-    }
-}
-
-}  // namespace
 
 int create_vm_xml(const std::string& vm, const std::string& path, const std::string& new_name)
 {
