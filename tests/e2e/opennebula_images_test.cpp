@@ -66,6 +66,48 @@ TEST_F(ImageQueries, BlockAndCephImages)
     EXPECT_TRUE(called("rbd", "/usr/bin/rbd info one/one-" + ceph + " --id libvirt --format xml")) << call_log("rbd");
 }
 
+TEST_F(ImageQueries, DiskTypeFromTheDatastoreWhenTheImageHasNone)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const std::string lvm = platform.datastore({"--name", "lvm", "--tm-mad", "lvm_lvm"});
+    const std::string system = platform.datastore({"--name", "sys", "--type", "system", "--tm-mad", "lvm_lvm"});
+    const std::string id = platform.image({"--name", "db", "--datastore", "lvm", "--type", "DATABLOCK", "--content", "d"});
+
+    // With DISK_TYPE only the driver is asked for; without it the datastore's type too.
+    hx::oneimage image;
+    ASSERT_EQ(hx::get_image_attributes(id, image, true), 0) << all_records();
+    EXPECT_EQ(platform.calls("onedatastore").size(), 1u) << call_log("onedatastore");
+
+    std::string shown = platform.shell("/usr/bin/oneimage show " + id + " -x").out;
+    const std::string::size_type at = shown.find("  <DISK_TYPE>");
+    ASSERT_NE(at, std::string::npos) << shown;
+    shown.erase(at, shown.find('\n', at) + 1 - at);
+    const struct {
+        std::string datastore;
+        bool ok;
+        std::string record;
+    } cases[] = {
+        {lvm, true, ""},
+        {system, false, ": unsupported datastore type: \"1\""},
+        {"99", false, ": wrong datastore TM_MAD"},
+    };
+    for (const auto& c : cases) {
+        clear_records();
+        std::string doc = shown;
+        const std::string from = "<DATASTORE_ID>" + lvm + "</DATASTORE_ID>";
+        doc.replace(doc.find(from), from.size(), "<DATASTORE_ID>" + c.datastore + "</DATASTORE_ID>");
+        platform.fixture({"fault", "oneimage", "show", "--times", "1", "--no-effect", "--stdout", doc});
+        hx::oneimage derived;
+        EXPECT_EQ(hx::get_image_attributes(id, derived, true), c.ok ? 0 : 1) << c.datastore << all_records();
+        if (c.ok) {
+            EXPECT_EQ(derived.disk_type, hx::DISK_TYPE_BLOCK);
+            EXPECT_EQ(derived.unique_signature, md5_of(platform.image_field(id, "data-path")));
+        } else {
+            EXPECT_TRUE(logged(c.record)) << c.record << "\n" << all_records();
+        }
+    }
+}
+
 TEST_F(ImageQueries, DiskTypeWithoutASignatureFails)
 {
     KEVRA_REQUIRE_SANDBOX();
