@@ -74,6 +74,10 @@ public:
     // standard exception when "dd_block_size" is not a decimal integer in the
     // signed 32-bit range.
     void load_custom_module_parameters() override;
+    // The framework's restore directory, refused (1, exit 7) before anything is
+    // made when the record id or the archive to patch holds "/" or "..": the
+    // restore directory must stay inside the operation directory. 0 on success.
+    int define_restore_directory() override;
 
     // Steps of a backup, a restore and a listing; 0 on success, another code otherwise.
     int clone_template();
@@ -113,6 +117,28 @@ protected:
     // Waits until every image of the clone is ready; 0, or 12 when one fails.
     int wait_for_clone_images();
 
+    // ---- Steps of a template restore ---------------------------------------
+    // Each bool step returns true when done, false after its Error record.
+
+    // Creates the template from file `file` alone; with `marker`, every
+    // record's ID must first name an existing image.
+    bool restore_configuration_only(const std::string& file, const std::vector<hx_opennebula_common::oneimage>& images,
+                                    bool marker);
+    // Re-creates every image that has data from its restored file, points the
+    // template file's disks at them and creates the template.
+    bool restore_with_images(const std::string& file, std::vector<hx_opennebula_common::oneimage>& images,
+                             bool marker);
+    // A record without data keeps referring to an image that exists: the source
+    // image named by its ID (with `marker`), when there is one.
+    void refer_to_existing_image(hx_opennebula_common::oneimage& image, bool marker);
+    // Runs "onetemplate create" on `file`; true when the template was created.
+    bool create_template_from_file(const std::string& file, const char* failure_text, const std::string& success_text);
+    // Deletes the images that this restore created (after a failure of a later step).
+    void remove_restored_images();
+    // The restored data file of an image inside the restore directory; empty
+    // (after an Error record) when its name could lead outside that directory.
+    std::string restored_file_path(const hx_opennebula_common::oneimage& image) const;
+
     bool client_checked_ = false;
     std::string platform_version_;
     std::array<std::string, 15> supported_versions_ = kSupportedVersions;
@@ -125,6 +151,12 @@ protected:
     // was accepted), and the clone (after the clone command made it).
     bool backup_staging_started_ = false;
     bool clone_created_ = false;
+
+    // What this restore run has created, so that a failure removes only that:
+    // the IDs of the images its image-create commands made, and the names it
+    // gave restored images (no two images of one restore get the same name).
+    std::vector<std::string> restored_image_ids_;
+    std::vector<std::string> reserved_image_names_;
 };
 
 #endif

@@ -1,0 +1,159 @@
+// Deployment of a restored template: the template file is picked, a template
+// name that is free on the platform is chosen and the template is created from
+// its configuration alone or, first, every image is re-created from its
+// restored file. A replica applied onto an existing template goes to
+// replace_template_images instead.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <boost/filesystem.hpp>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "common/hx_logger.h"
+#include "opennebula/image_queries.h"
+#include "opennebula/image_record.h"
+#include "opennebula/template_queries.h"
+#include "opennebula/template_xml_files.h"
+#include "template_module/backup_rules.h"
+#include "template_module/restore_rules.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using hx_opennebula_common::oneimage;
+
+const char* const kSignature = "virtual bool HxModuleKevraTemplate::deployment(const bool&)";
+
+void log_error(const std::string& text)
+{
+    HxLogStream(HxLogLvl::Error) << kSignature << text << std::endl;
+}
+
+}  // namespace
+
+bool HxModuleKevraTemplate::deployment(const bool& replica)
+{
+    using namespace hx_opennebula_common;
+    const auto steps = [&]() -> bool {
+        const bool only_config = replica ? template_conf_.backup_only_config
+                                         : template_conf_.backup_only_config || template_conf_.restore_only_config;
+        if (replica && template_conf_.restore_only_config) {
+            HxLogStream(HxLogLvl::Info) << "Option '" << "restore_only_config"
+                                        << "' is set, but it won't be taken into account during the replica applying"
+                                        << std::endl;
+            template_conf_.restore_only_config = false;
+        }
+        const std::string& directory = options_.tmp_operation_directory;
+        const bool original = template_conf_.restore_only_config && !template_conf_.backup_only_config;
+        const std::string file =
+            directory + "/" + (original ? kevra_template::kOriginalTemplateFileName : kevra_template::kTemplateFileName);
+        try {
+            if (!fs::exists(file)) {
+                log_error(": XML template doesn't exist: " + file);
+                return false;
+            }
+        } catch (const fs::filesystem_error& e) {
+            log_error(std::string(": filesystem_error: ") + e.what());
+            return false;
+        }
+        const std::string snapshot_directory = reference_snapshot_directory_path();
+        const bool marker = !snapshot_directory.empty() &&
+                            fs::exists(snapshot_directory + "/" + kevra_template::kImageIdsMarkerName);
+
+        std::string wanted = template_conf_.new_name;
+        if (wanted.empty() && (get_template_name_from_file(file, wanted) != 0 || wanted.empty())) {
+            log_error(": can't get template name from XML file: " + file);
+            return false;
+        }
+        const bool taken = does_template_name_exist(wanted);
+        if (!taken) {
+            restore_template_name_ = wanted;
+            HxLogStream(HxLogLvl::Info) << "Template with the name '" << wanted << "' doesn't exist in Kevra"
+                                        << std::endl;
+        }
+        if (replica && taken) {
+            return replace_template_images(wanted);
+        }
+        if (taken) {
+            std::string candidate = wanted + "-" + std::to_string(2);
+            for (unsigned long counter = 3; does_template_name_exist(candidate); ++counter) {
+                HxLogStream(HxLogLvl::Info) << "Template with name: " << candidate << " exists. " << std::endl;
+                candidate = wanted + "-" + std::to_string(counter);
+                HxLogStream(HxLogLvl::Info) << "Check new template name: " << candidate << std::endl;
+            }
+            restore_template_name_ = candidate;
+        }
+        HxLogStream(HxLogLvl::Info) << "Template will be restored with the name: " << restore_template_name_
+                                    << std::endl;
+        if (!restore_template_name_.empty() && change_name_in_template_xml(file, restore_template_name_) != 0) {
+            log_error(": can't change the template XML file for restore: " + file);
+            return false;
+        }
+        std::vector<oneimage> images;
+        if (get_backup_images(false, images) != 0) {
+            log_error(std::string(": unable to get images info from file: ") + kevra_template::kImageListName);
+            return false;
+        }
+        if (only_config) {
+            return restore_configuration_only(file, images, marker);
+        }
+        return restore_with_images(file, images, marker);
+    };
+
+    try {
+        if (steps()) {
+            return true;
+        }
+    } catch (const fs::filesystem_error& e) {
+        log_error(std::string(": filesystem_error: ") + e.what());
+    } catch (const std::exception& e) {
+        log_error(std::string(": exception: ") + e.what());
+    }
+    // A failed restore leaves none of the images it made behind.
+    remove_restored_images();
+    return false;
+}
+
+bool HxModuleKevraTemplate::restore_configuration_only(const std::string& file, const std::vector<oneimage>& images,
+                                                       bool marker)
+{
+    HxLogStream(HxLogLvl::Info) << "Restore only template's config" << std::endl;
+    if (marker) {
+        for (const oneimage& image : images) {
+            if (!hx_opennebula_common::does_image_exist_by_id(image.id)) {
+                log_error(": image: " + image.id + " doesn't exist");
+                return false;
+            }
+            HxLogStream(HxLogLvl::Info) << "Image: " << image.id << " exists" << std::endl;
+        }
+    }
+    return create_template_from_file(file, ": unable to create template from XML file: ",
+                                     "Template has been created successfully: ");
+}
+
+bool HxModuleKevraTemplate::restore_with_images(const std::string& file, std::vector<oneimage>& images, bool marker)
+{
+    HxLogStream(HxLogLvl::Info) << "Restoring template's config and it's images: " << images.size() << std::endl;
+    for (oneimage& image : images) {
+        if (!kevra_template::image_has_data(image.disk_type)) {
+            refer_to_existing_image(image, marker);
+            continue;
+        }
+        const std::string restored = restored_file_path(image);
+        if (restored.empty()) {
+            return false;
+        }
+        if (create_one_image(restored, image) != 0) {
+            log_error(": can't create an image in OpenNebula using the restored file: " + restored);
+            return false;
+        }
+    }
+    if (hx_opennebula_common::change_image_name_in_template_xml(file, images) != 0) {
+        log_error(": unable to change image names in template XML file: " + file);
+        return false;
+    }
+    return create_template_from_file(file, ": unable to create template from XML file",
+                                     "Template '" + restore_template_name_ + ", " + "' has been created successfully: ");
+}

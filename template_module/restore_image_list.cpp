@@ -1,0 +1,157 @@
+// The archive's image list read back at a restore: one record per image line,
+// each with the name its restored image gets.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <algorithm>
+#include <exception>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/hx_logger.h"
+#include "opennebula/image_lists.h"
+#include "opennebula/image_record.h"
+#include "template_module/backup_rules.h"
+#include "template_module/restore_rules.h"
+
+namespace {
+
+using hx_opennebula_common::oneimage;
+
+const char* const kListSignature = "int HxModuleKevraTemplate::get_backup_images(bool, std::vector<oneimage>&)";
+const char* const kAttributesSignature = "int HxModuleKevraTemplate::set_image_attributes(std::string&, oneimage&, bool)";
+const char* const kFreeNameSignature = "int HxModuleKevraTemplate::get_free_image_name(std::string&)";
+const std::string kCloneNameLine = "TEMPLATE CLONE NAME:";
+
+std::vector<std::string> split_fields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ':') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+int HxModuleKevraTemplate::get_backup_images(bool must_exist, std::vector<oneimage>& images)
+{
+    const std::string path = options_.tmp_operation_directory + "/" + kevra_template::kImageListName;
+    std::ifstream in(path);
+    if (!in) {
+        HxLogStream(HxLogLvl::Error) << kListSignature << ": can't open " << path << std::endl;
+        return 12;
+    }
+    for (std::string raw; std::getline(in, raw);) {
+        std::string line = kevra_template::normalised_list_line(raw);
+        if (line.empty()) {
+            continue;
+        }
+        if (line.compare(0, kCloneNameLine.size(), kCloneNameLine) == 0) {
+            clone_name_ = line.substr(kCloneNameLine.size());
+            continue;
+        }
+        if (line[0] == '#') {
+            continue;
+        }
+        oneimage image;
+        if (set_image_attributes(line, image, must_exist) != 0) {
+            HxLogStream(HxLogLvl::Error) << kListSignature << ": can't set image attributes based on line: " << line
+                                         << std::endl;
+            return 12;
+        }
+        images.push_back(image);
+    }
+    return 0;
+}
+
+int HxModuleKevraTemplate::set_image_attributes(std::string& line, oneimage& image, bool must_exist)
+{
+    using namespace hx_opennebula_common;
+    const std::vector<std::string> fields = split_fields(line);
+    try {
+        for (std::size_t i = 0; i < fields.size() && i < 8; ++i) {
+            const std::string& field = fields[i];
+            switch (i) {
+            case 0: image.id = field; break;
+            case 1: image.name = field; break;
+            case 2: image.datastore_id = field; break;
+            case 3: image.dev_prefix = field; break;
+            case 4: image.driver = field; break;
+            case 5: image.type = static_cast<opennebula_image_type>(std::stoi(field)); break;
+            case 6: image.disk_type = static_cast<opennebula_disk_type>(std::stoi(field)); break;
+            default: image.persistent = field; break;
+            }
+        }
+    } catch (const std::exception& e) {
+        // A malformed archive fails the restore like any other bad list line,
+        // so that the run still cleans up after itself.
+        HxLogStream(HxLogLvl::Error) << kAttributesSignature << ": wrong image type or disk type number: "
+                                     << e.what() << std::endl;
+        return 12;
+    }
+    if (fields.size() < 2) {
+        return 0;
+    }
+
+    image.restore_name = kevra_template::restore_image_name(restore_template_name_, image.name, clone_name_);
+    const bool with_data = kevra_template::image_has_data(image.disk_type);
+    if (must_exist) {
+        // Records without data are not written anywhere: only the images that
+        // receive data must be there.
+        if (with_data && !does_image_name_exist(image.restore_name)) {
+            HxLogStream(HxLogLvl::Error) << kAttributesSignature << ": image with the name '" << image.restore_name
+                                         << "' does not exist in Kevra." << std::endl;
+            return 12;
+        }
+        return 0;
+    }
+    if (!with_data) {
+        // Nothing is re-created for it; the deployment points its disk at an existing image.
+        HxLogStream(HxLogLvl::Info) << "Image '" << image.name << "' has no data in the archive; it is not re-created"
+                                    << std::endl;
+        return 0;
+    }
+    if (contains(reserved_image_names_, image.restore_name) || does_image_name_exist(image.restore_name)) {
+        if (get_free_image_name(image.restore_name) != 0) {
+            HxLogStream(HxLogLvl::Error) << kAttributesSignature << ": can't get free image name" << std::endl;
+            return 12;
+        }
+    }
+    reserved_image_names_.push_back(image.restore_name);
+    HxLogStream(HxLogLvl::Info) << "Image will be restored with the name: " << image.restore_name << std::endl;
+    return 0;
+}
+
+int HxModuleKevraTemplate::get_free_image_name(std::string& name)
+{
+    if (name.empty()) {
+        HxLogStream(HxLogLvl::Error) << kFreeNameSignature << ": original image name is an empty string" << std::endl;
+        return 12;
+    }
+    std::vector<std::string> taken;
+    if (hx_opennebula_common::get_available_image_names(taken) != 0) {
+        HxLogStream(HxLogLvl::Error) << kFreeNameSignature << ": can't get available image names" << std::endl;
+        return 12;
+    }
+    // Names given to earlier images of this restore are taken too: their
+    // images are created only later.
+    taken.insert(taken.end(), reserved_image_names_.begin(), reserved_image_names_.end());
+    std::string candidate = name;
+    for (unsigned long counter = 2; contains(taken, candidate); ++counter) {
+        HxLogStream(HxLogLvl::Info) << "Image with the name: " << candidate << " exists. " << std::endl;
+        candidate = name + "-" + std::to_string(counter);
+        HxLogStream(HxLogLvl::Info) << "Checking new image name: " << candidate << std::endl;
+    }
+    name = candidate;
+    return 0;
+}

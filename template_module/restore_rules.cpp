@@ -1,0 +1,97 @@
+// The small rules of a template restore: list lines, restore names, needed
+// room, image-create options and confined names.
+#include "template_module/restore_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace kevra_template {
+
+const char* const kTemplateFileName = "template.xml";
+const char* const kOriginalTemplateFileName = "orig_template.xml";
+
+std::string normalised_list_line(const std::string& line)
+{
+    std::string result;
+    bool pending_blank = false;
+    for (char c : line) {
+        if (c == '\t' || c == ' ') {
+            pending_blank = !result.empty();
+            continue;
+        }
+        if (pending_blank) {
+            result += ' ';
+            pending_blank = false;
+        }
+        result += c;
+    }
+    return result;
+}
+
+std::string name_suffix(const std::string& name, const std::string& clone)
+{
+    std::string suffix = name;
+    if (!clone.empty()) {
+        const std::string::size_type at = suffix.find(clone);
+        if (at != std::string::npos) {
+            suffix.erase(at, clone.size());
+        }
+    }
+    return suffix;
+}
+
+std::string restore_image_name(const std::string& template_name, const std::string& name, const std::string& clone)
+{
+    if (clone.empty()) {
+        return template_name;
+    }
+    return template_name + name_suffix(name, clone);
+}
+
+std::uint64_t needed_mib(std::uint64_t bytes)
+{
+    const std::uint64_t mib = std::uint64_t(1) << 20;
+    return bytes / mib + (bytes % mib != 0 ? 1 : 0);
+}
+
+bool takes_driver_option(const std::string& driver, const std::string& platform_version)
+{
+    static const std::array<const char*, 6> kWithoutDriver = {"Kevra 2.9", "3.0", "3.1", "3.2", "3.3", "3.3.1"};
+    if (driver.empty()) {
+        return false;
+    }
+    return std::none_of(kWithoutDriver.begin(), kWithoutDriver.end(),
+                        [&](const char* version) { return platform_version == version; });
+}
+
+bool restored_persistent(bool set_images_persistent, const std::string& persistent)
+{
+    return set_images_persistent || persistent == "1";
+}
+
+bool is_confined_name(const std::string& value)
+{
+    return value.find('/') == std::string::npos && value.find("..") == std::string::npos;
+}
+
+std::string created_image_id(const std::string& output)
+{
+    static const std::string kMarker = "ID: ";
+    for (std::string::size_type at = output.find(kMarker); at != std::string::npos;
+         at = output.find(kMarker, at + 1)) {
+        if (at != 0 && output[at - 1] != '\n') {
+            continue;
+        }
+        std::string::size_type end = at + kMarker.size();
+        while (end < output.size() && std::isdigit(static_cast<unsigned char>(output[end])) != 0) {
+            ++end;
+        }
+        if (end > at + kMarker.size()) {
+            return output.substr(at + kMarker.size(), end - at - kMarker.size());
+        }
+    }
+    return std::string();
+}
+
+}  // namespace kevra_template

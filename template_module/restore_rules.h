@@ -1,0 +1,53 @@
+#ifndef KEVRA_TEMPLATE_MODULE_RESTORE_RULES_H
+#define KEVRA_TEMPLATE_MODULE_RESTORE_RULES_H
+
+// The small rules of a template restore: how an image list line is read, the
+// names of the restored images and files, the room an image needs, the options
+// of the image-create command and the names a record or patch may carry.
+
+#include <cstdint>
+#include <string>
+
+#include "opennebula/image_record.h"
+
+namespace kevra_template {
+
+// The template files that a backup archives and a restore reads back.
+extern const char* const kTemplateFileName;          // "template.xml"
+extern const char* const kOriginalTemplateFileName;  // "orig_template.xml"
+
+// An image list line as the reader takes it: tabs made blanks, blanks trimmed
+// at both ends and every inner run of blanks made one blank.
+std::string normalised_list_line(const std::string& line);
+
+// The part of an image's archived NAME that follows the clone's name: NAME
+// with the first occurrence of `clone` removed (NAME unchanged when `clone` is
+// empty or absent), the rule the backup names the image's file by.
+std::string name_suffix(const std::string& name, const std::string& clone);
+
+// The name a restored image gets: `template_name` followed by the suffix of
+// its NAME; `template_name` alone when `clone` is empty.
+std::string restore_image_name(const std::string& template_name, const std::string& name, const std::string& clone);
+
+// The room a file of `bytes` bytes needs in a datastore, in whole MiB rounded up.
+std::uint64_t needed_mib(std::uint64_t bytes);
+
+// Whether the image-create command gets the " --driver " option: DRIVER is not
+// empty and the platform version is none of those whose tools refuse it.
+bool takes_driver_option(const std::string& driver, const std::string& platform_version);
+
+// Whether a restored image is created persistent: the restore asks for it, or
+// the archived PERSISTENT text is exactly "1".
+bool restored_persistent(bool set_images_persistent, const std::string& persistent);
+
+// True when `value` (a record id or an archive to patch) can name a directory
+// inside the operation directory: it holds neither "/" nor "..".
+bool is_confined_name(const std::string& value);
+
+// The image ID that a successful image-create command printed ("ID: n");
+// empty when the output holds none.
+std::string created_image_id(const std::string& output);
+
+}  // namespace kevra_template
+
+#endif

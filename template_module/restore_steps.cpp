@@ -1,0 +1,72 @@
+// Small steps shared by the deployment and the replica application: the
+// restored file of an image, the disks of images without data, the template
+// create command and the removal of what a failed restore created.
+#include "template_module/hx_module_kevra_template.h"
+
+#include <string>
+#include <vector>
+
+#include "common/hx_logger.h"
+#include "common/hx_utils_common.h"
+#include "common/shell_quote.h"
+#include "opennebula/image_queries.h"
+#include "opennebula/image_record.h"
+#include "template_module/backup_rules.h"
+#include "template_module/restore_rules.h"
+
+using hx_opennebula_common::oneimage;
+
+std::string HxModuleKevraTemplate::restored_file_path(const oneimage& image) const
+{
+    const std::string stem = kevra_template::image_file_stem(image, clone_name_);
+    if (!kevra_template::is_plain_file_name(stem)) {
+        HxLogStream(HxLogLvl::Error) << "std::string HxModuleKevraTemplate::restored_file_path(const oneimage&) const"
+                                     << ": the restored file '" << stem << "' of the image '" << image.name
+                                     << "' can't stand inside the restore directory" << std::endl;
+        return std::string();
+    }
+    return options_.tmp_operation_directory + "/" + stem;
+}
+
+void HxModuleKevraTemplate::refer_to_existing_image(oneimage& image, bool marker)
+{
+    // The archive holds no data of such an image (a CD-ROM, for example): the
+    // template's disk is pointed at the source image, which the image list
+    // names by its ID when the marker says so.
+    std::string name;
+    if (marker && hx_opennebula_common::does_image_exist_by_id(image.id) &&
+        hx_opennebula_common::get_image_name(image.id, name) == 0 && !name.empty()) {
+        image.restore_name = name;
+        HxLogStream(HxLogLvl::Info) << "Image '" << image.name << "' has no data in the archive; the template refers "
+                                    << "to the existing image '" << name << "'" << std::endl;
+        return;
+    }
+    HxLogStream(HxLogLvl::Warning) << "Image '" << image.name << "' has no data in the archive and no existing image "
+                                   << "stands for it; the template refers to the image '" << image.restore_name << "'"
+                                   << std::endl;
+}
+
+bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, const char* failure_text,
+                                                      const std::string& success_text)
+{
+    const std::string command = "/usr/bin/onetemplate create " + kelvomar::shell_quote(file);
+    std::string output;
+    if (hx_utils_common::execute_command(command, output) != 0) {
+        HxLogStream(HxLogLvl::Error) << "virtual bool HxModuleKevraTemplate::deployment(const bool&)" << failure_text
+                                     << std::endl;
+        HxLogStream(HxLogLvl::Error) << "Command was: " << command << std::endl;
+        HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
+        return false;
+    }
+    HxLogStream(HxLogLvl::Info) << success_text << output << std::endl;
+    return true;
+}
+
+void HxModuleKevraTemplate::remove_restored_images()
+{
+    for (const std::string& id : restored_image_ids_) {
+        HxLogStream(HxLogLvl::Info) << "Removing the image " << id << " that this restore created" << std::endl;
+        hx_opennebula_common::delete_image(id);
+    }
+    restored_image_ids_.clear();
+}

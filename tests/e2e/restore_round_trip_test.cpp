@@ -1,0 +1,256 @@
+// A template backed up by the real program and restored again in the sandbox:
+// the new template under a free name, one new image per source image with the
+// same data byte for byte in a datastore with room, and nothing of the run
+// left in the operation directory or the safe directory.
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/restore_e2e_support.h"
+
+namespace {
+
+using kevra_e2e::contains;
+using kevra_e2e::lines_of;
+namespace fs = boost::filesystem;
+
+class RestoreRoundTrip : public kevra_e2e::TemplateRestoreTest {};
+
+TEST_F(RestoreRoundTrip, FileBlockAndCephImagesComeBackUnderAFreeNameWithTheirData)
+{
+    const auto tpl = declare_four_image_template();
+    back_up("web");
+    const auto result = restore();
+    ASSERT_EQ(result.exit_status, 0) << result.out << result.err << log();
+
+    const auto out = lines_of(result.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.front().rfind("MODULE PID:", 0), 0u) << out.front();
+    EXPECT_TRUE(contains(result.out, "\nHXFD PID: "));
+    EXPECT_TRUE(contains(result.out, "\nUnpacked: "));
+
+    // "web" still exists, so the copy is "web-2", its images named after it.
+    const std::vector<std::string> expected_images = {"web-2-disk-0", "web-2-disk-1", "web-2-disk-2",
+                                                      "web-2-disk-3"};
+    EXPECT_EQ(images_named("web-2"), expected_images);
+    const std::string xml = template_xml("web-2");
+    for (std::size_t i = 0; i < expected_images.size(); ++i) {
+        const std::string& copy = expected_images[i];
+        const std::string& source = tpl.image_ids[i];
+        SCOPED_TRACE(copy);
+        EXPECT_EQ(image_data(copy), image_data(source));
+        EXPECT_EQ(platform_.image_field(copy, "state"), "1");
+        EXPECT_EQ(platform_.image_field(copy, "datastore"), platform_.image_field(source, "datastore"));
+        EXPECT_EQ(platform_.image_field(copy, "disk-type"), platform_.image_field(source, "disk-type"));
+        EXPECT_EQ(platform_.image_field(copy, "type"), platform_.image_field(source, "type"));
+        EXPECT_EQ(platform_.image_field(copy, "prefix"), platform_.image_field(source, "prefix"));
+        EXPECT_TRUE(contains(xml, "<IMAGE><![CDATA[" + copy + "]]></IMAGE>")) << xml;
+    }
+    // The source template and its images are untouched.
+    EXPECT_EQ(platform_names("templates"), (std::vector<std::string>{"web", "web-2"}));
+
+    // The engine was given the record, the server, the task and its secret, the meta file and the restore directory.
+    const auto engine = platform_.calls("hxfd");
+    ASSERT_EQ(engine.size(), 1u);
+    const std::string restore_directory = restore_dir_ + "/42.rest";
+    EXPECT_TRUE(contains(engine[0], " -R 42 -M srv1 -T T1 -s /opt/kelvomar/var/tasks//task_secret_T1 -m " +
+                                        restore_directory + "/bk1.snap_dir/bk1.meta -d " + restore_directory))
+        << engine[0];
+
+    // The restore directory and the handed-over files are gone.
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+    EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
+    EXPECT_TRUE(contains(log(), "Template will be restored with the name: web-2"));
+}
+
+// The free-name rule for the template and for its images, and the new name.
+struct NamingCase {
+    const char* label;
+    std::vector<std::string> taken_templates;  // declared before the restore
+    std::vector<std::string> taken_images;     // declared before the restore
+    bool delete_source;                        // the source template is deleted before the restore
+    std::string params;
+    std::string expected_template;
+    std::vector<std::string> expected_images;  // disk order
+};
+
+class RestoreNaming : public kevra_e2e::TemplateRestoreTest, public ::testing::WithParamInterface<NamingCase> {};
+
+TEST_P(RestoreNaming, TemplateAndImagesGetTheFirstFreeNames)
+{
+    const NamingCase& c = GetParam();
+    const std::string files = files_datastore();
+    const std::string os = platform_.image({"--name", "app-os", "--datastore", files, "--prefix", "vd",
+                                            "--content", "app os"});
+    const std::string data = platform_.image({"--name", "app-data", "--datastore", files, "--prefix", "vd",
+                                              "--type", "DATABLOCK", "--content", "app data"});
+    platform_.vm_template({"--name", "app", "--disk", "IMAGE_ID=" + os, "--disk", "IMAGE_ID=" + data});
+    back_up("app");
+    if (c.delete_source) {
+        platform_.shell("/usr/bin/onetemplate delete app");
+    }
+    for (const std::string& name : c.taken_templates) {
+        platform_.vm_template({"--name", name});
+    }
+    for (const std::string& name : c.taken_images) {
+        platform_.image({"--name", name, "--datastore", files, "--content", "someone else's"});
+    }
+
+    const auto result = restore(c.params);
+    ASSERT_EQ(result.exit_status, 0) << result.out << log();
+    const std::string xml = template_xml(c.expected_template);
+    ASSERT_EQ(c.expected_images.size(), 2u);
+    EXPECT_EQ(image_data(c.expected_images[0]), "app os");
+    EXPECT_EQ(image_data(c.expected_images[1]), "app data");
+    for (const std::string& image : c.expected_images) {
+        EXPECT_TRUE(contains(xml, "<IMAGE><![CDATA[" + image + "]]></IMAGE>")) << xml;
+    }
+    for (const std::string& name : c.taken_images) {
+        EXPECT_EQ(image_data(name), "someone else's") << name;
+    }
+    const std::string candidate_log = log();
+    for (const std::string& name : c.taken_templates) {
+        EXPECT_TRUE(contains(candidate_log, "Template with name: " + name + " exists. ")) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RestoreNaming,
+    ::testing::Values(
+        NamingCase{"SourceGone", {}, {}, true, "last:true", "app", {"app-disk-0", "app-disk-1"}},
+        NamingCase{"SourceThere", {}, {}, false, "last:true", "app-2", {"app-2-disk-0", "app-2-disk-1"}},
+        NamingCase{"TwoTaken", {"app-2"}, {}, false, "last:true", "app-3", {"app-3-disk-0", "app-3-disk-1"}},
+        NamingCase{"NewName", {}, {}, false, "last:true,new_name:fresh", "fresh", {"fresh-disk-0", "fresh-disk-1"}},
+        NamingCase{"ImageNamesTaken",
+                   {},
+                   {"app-2-disk-0", "app-2-disk-0-2", "app-2-disk-1"},
+                   false,
+                   "last:true",
+                   "app-2",
+                   {"app-2-disk-0-3", "app-2-disk-1-2"}}),
+    [](const ::testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.label); });
+
+// Which images are created persistent.
+TEST_F(RestoreRoundTrip, PersistenceFollowsTheArchiveUnlessTheRestoreAsksForIt)
+{
+    const std::string files = files_datastore();
+    const std::string plain = platform_.image({"--name", "db-os", "--datastore", files, "--content", "os"});
+    const std::string kept = platform_.image(
+        {"--name", "db-data", "--datastore", files, "--type", "DATABLOCK", "--persistent", "--content", "rows"});
+    platform_.vm_template({"--name", "db", "--disk", "IMAGE_ID=" + plain, "--disk", "IMAGE_ID=" + kept});
+    back_up("db");
+
+    struct Case {
+        std::string params, template_name, plain_persistent, kept_persistent;
+    };
+    const std::vector<Case> cases = {
+        {"last:true", "db-2", "0", "1"},
+        {"last:true,set_images_persistent:yes", "db-3", "1", "1"},
+        {"last:true,set_images_persistent:TRUE", "db-4", "0", "1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.params);
+        const auto result = restore(c.params);
+        ASSERT_EQ(result.exit_status, 0) << log();
+        EXPECT_EQ(platform_.image_field(c.template_name + "-disk-0", "persistent"), c.plain_persistent);
+        EXPECT_EQ(platform_.image_field(c.template_name + "-disk-1", "persistent"), c.kept_persistent);
+    }
+}
+
+// A restore of the configuration only creates the template from the source's
+// own configuration, which refers to the source images; no image is made.
+TEST_F(RestoreRoundTrip, ConfigurationOnlyRefersToTheSourceImages)
+{
+    const auto tpl = declare_four_image_template();
+    back_up("web");
+    const auto images_before = platform_names("images");
+    const auto result = restore("last:true,restore_only_config:yes,new_name:conf");
+    ASSERT_EQ(result.exit_status, 0) << log();
+    EXPECT_EQ(platform_names("images"), images_before);
+    const std::string xml = template_xml("conf");
+    for (const std::string& name : tpl.image_names) {
+        EXPECT_TRUE(contains(xml, "<IMAGE><![CDATA[" + name + "]]></IMAGE>")) << name << "\n" << xml;
+    }
+    EXPECT_TRUE(contains(log(), "Restore only template's config"));
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+    EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
+}
+
+// With the marker of the backup, every source image must still be there.
+TEST_F(RestoreRoundTrip, ConfigurationOnlyFailsWhenASourceImageIsGone)
+{
+    const auto tpl = declare_four_image_template();
+    back_up("web");
+    platform_.shell("/usr/bin/oneimage delete " + tpl.image_ids[1]);
+    const auto result = restore("last:true,restore_only_config:yes,new_name:conf");
+    EXPECT_EQ(result.exit_status, 7);
+    EXPECT_TRUE(contains(log(), ": image: " + tpl.image_ids[1] + " doesn't exist")) << log();
+    EXPECT_EQ(platform_names("templates"), std::vector<std::string>{"web"});
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+}
+
+// An archive made with backup_only_config restores its configuration, with the
+// template's own images, when the restore asks for the configuration only.
+TEST_F(RestoreRoundTrip, ConfigurationBackupRestoresWithTheOwnImages)
+{
+    const auto tpl = declare_four_image_template();
+    back_up("web", "cfg1", false, {"-e", "backup_only_config:yes"});
+    const auto images_before = platform_names("images");
+
+    const auto refused = restore("last:true,backup_only_config:yes");
+    EXPECT_EQ(refused.exit_status, 7);
+    EXPECT_TRUE(contains(log(), "flag 'restore_only_config' is not set, but flag 'backup_only_config' was set"));
+
+    const auto result = restore("last:true,backup_only_config:yes,restore_only_config:yes");
+    ASSERT_EQ(result.exit_status, 0) << log();
+    EXPECT_EQ(platform_names("images"), images_before);
+    const std::string xml = template_xml("web-2");
+    for (const std::string& name : tpl.image_names) {
+        EXPECT_TRUE(contains(xml, name)) << name << "\n" << xml;
+    }
+}
+
+// A restore that is not the last of its chain, and one without deployment,
+// only unpack: no template, no image; the unpacked snapshot directory goes,
+// the restore directory stays for the next archive.
+TEST_F(RestoreRoundTrip, IntermediateArchivesAndRestoresWithoutDeploymentOnlyUnpack)
+{
+    declare_four_image_template();
+    back_up("web");
+    for (const std::string params : {"", "last:false", "last:true,without_deployment_restore:yes"}) {
+        SCOPED_TRACE(params);
+        fs::remove_all(restore_dir_ + "/42.rest");
+        const auto result = restore(params);
+        ASSERT_EQ(result.exit_status, 0) << log();
+        EXPECT_EQ(platform_names("templates"), std::vector<std::string>{"web"});
+        const auto left = tree(restore_dir_ + "/42.rest");
+        EXPECT_NE(std::find(left.begin(), left.end(), "vd-disk-0"), left.end());
+        EXPECT_NE(std::find(left.begin(), left.end(), "template.xml"), left.end());
+        EXPECT_EQ(std::find(left.begin(), left.end(), "bk1.snap_dir"), left.end());
+    }
+}
+
+// Images without data (here a CD-ROM) are not re-created: the new template's
+// disk refers to the source image.
+TEST_F(RestoreRoundTrip, ImagesWithoutDataAreSkippedAndReferToTheSourceImage)
+{
+    const std::string files = files_datastore();
+    const std::string cdroms = platform_.datastore({"--name", "cdroms", "--disk-type", "1"});
+    const std::string os = platform_.image({"--name", "vm-os", "--datastore", files, "--content", "os bytes"});
+    const std::string iso = platform_.image(
+        {"--name", "vm-iso", "--datastore", cdroms, "--prefix", "hd", "--type", "CDROM", "--content", "iso"});
+    platform_.vm_template({"--name", "vm", "--disk", "IMAGE_ID=" + os, "--disk", "IMAGE_ID=" + iso});
+    back_up("vm");
+    const auto result = restore();
+    ASSERT_EQ(result.exit_status, 0) << log();
+    EXPECT_EQ(images_named("vm-2"), std::vector<std::string>{"vm-2-disk-0"});
+    EXPECT_EQ(image_data("vm-2-disk-0"), "os bytes");
+    const std::string xml = template_xml("vm-2");
+    EXPECT_TRUE(contains(xml, "<IMAGE><![CDATA[vm-iso]]></IMAGE>")) << xml;
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+}
+
+}  // namespace
