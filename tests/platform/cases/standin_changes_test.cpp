@@ -90,6 +90,27 @@ TEST_F(StandinChanges, ClonedImagesAreLockedForTheConfiguredNumberOfQueries) {
   }
 }
 
+TEST_F(StandinChanges, SourceImagesAreBusyWhileTheirCopiesAreMade) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"config", "--lock-queries", "1"});
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone web bk1 --recursive").exit_status, 0);
+  EXPECT_EQ(p_.image_field("web-data", "state"), "6") << "a persistent source is CLONE";
+  EXPECT_EQ(p_.image_field("web-os", "state"), "2") << "a non-persistent source is USED";
+  EXPECT_NE(show("/usr/bin/oneimage show web-os -x").find("<CLONING_OPS>1</CLONING_OPS>"), std::string::npos);
+  // Busy images survive a recursive delete of their template, which still succeeds.
+  EXPECT_EQ(p_.shell("/usr/bin/onetemplate delete web --recursive").exit_status, 0);
+  EXPECT_EQ(p_.shell("/usr/bin/oneimage show web-os").exit_status, 0);
+  // When the copies are done the sources are READY again.
+  for (const std::string copy : {"bk1-disk-0", "bk1-disk-1", "bk1-disk-3"}) {
+    EXPECT_EQ(shown_state(copy), 4);
+    EXPECT_EQ(shown_state(copy), 1);
+  }
+  for (const std::string source : {"web-os", "web-data", "web-rbd"}) {
+    EXPECT_EQ(p_.image_field(source, "state"), "1") << source;
+  }
+  EXPECT_NE(show("/usr/bin/oneimage show web-os -x").find("<CLONING_OPS>0</CLONING_OPS>"), std::string::npos);
+}
+
 TEST_F(StandinChanges, CloneRefusesTakenNamesAndImagesThatCannotBeCloned) {
   KEVRA_REQUIRE_SANDBOX();
   p_.vm_template({"--name", "taken"});

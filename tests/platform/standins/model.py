@@ -129,6 +129,7 @@ def remove_image(platform, image):
     source = image.get("source", "")
     if source.startswith("/") and os.path.islink(source):
         os.remove(source)
+    end_clone(platform, image)
     datastore = platform.data["datastores"].get(str(image["datastore_id"]))
     if datastore:
         datastore["free_mb"] += image["size_mb"]
@@ -195,6 +196,31 @@ def turn(platform, image):
     image["state"] = image.get("then_state", 1)
     if image.get("pending_copy") is not None:
         finish_copy(platform, image)
+    end_clone(platform, image)
+
+
+def begin_clone(platform, source, copy):
+    """While a copy is being made, a READY source is CLONE (persistent) or
+    USED (not persistent), and counts the clone operation."""
+    source["cloning_ops"] = source.get("cloning_ops", 0) + 1
+    if source["state"] == 1:
+        source["state_before_clone"] = 1
+        source["prev_state"] = 1
+        source["state"] = 6 if source["persistent"] else 2
+    copy["clone_of"] = source["id"]
+
+
+def end_clone(platform, copy):
+    """The copy is done (or gone): the source is READY again after its last clone."""
+    if "clone_of" not in copy:
+        return
+    source = platform.data["images"].get(str(copy.pop("clone_of")))
+    if source is None:
+        return
+    source["cloning_ops"] = max(0, source.get("cloning_ops", 0) - 1)
+    if source["cloning_ops"] == 0 and "state_before_clone" in source:
+        source["prev_state"] = source["state"]
+        source["state"] = source.pop("state_before_clone")
 
 
 def finish_copy(platform, image):
@@ -317,14 +343,14 @@ def image_doc(platform, image):
     vms = [vm["id"] for vm in sorted_records(platform, "vm")
            if any(d.get("IMAGE_ID") == str(image["id"]) for d in vm["disks"])]
     root.add("RUNNING_VMS", len(vms))
-    root.add("CLONING_OPS", 0)
+    root.add("CLONING_OPS", image.get("cloning_ops", 0))
     root.add("CLONING_ID", -1)
     root.add("TARGET_SNAPSHOT", -1)
     root.add("DATASTORE_ID", image["datastore_id"])
     datastore = platform.data["datastores"].get(str(image["datastore_id"]))
     root.add("DATASTORE", datastore["name"] if datastore else "")
     ids(root, "VMS", vms)
-    ids(root, "CLONES", [])
+    ids(root, "CLONES", [i["id"] for i in sorted_records(platform, "image") if i.get("clone_of") == image["id"]])
     ids(root, "APP_CLONES", [])
     root.append(template_element("TEMPLATE", list(image["template"].items())))
     snapshots = root.add("SNAPSHOTS")

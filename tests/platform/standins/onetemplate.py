@@ -55,6 +55,7 @@ def clone_image(platform, image, new_name):
     copy["path"] = image["path"]
     copy["format"] = image["format"]
     model.place_image_data(platform, copy, datastore, source_path=image["data"])
+    model.begin_clone(platform, image, copy)
     model.start_locked(platform, copy)
     return copy
 
