@@ -5,6 +5,7 @@ import argparse
 import os
 import sys
 
+import imagedata
 import model
 import state
 from cli import Fail
@@ -97,12 +98,12 @@ def cmd_image(p, a):
     image["path"] = a.path or ""
     image["format"] = a.format
     if a.content is not None:
-        model.place_image_data(p, image, datastore, content=a.content.encode())
+        imagedata.place_image_data(p, image, datastore, content=a.content.encode())
     elif a.content_file is not None:
-        model.place_image_data(p, image, datastore, source_path=a.content_file)
+        imagedata.place_image_data(p, image, datastore, source_path=a.content_file)
     else:
         size = a.size_bytes if a.size_bytes is not None else (a.size_mb << 20 if a.size_mb is not None else 65543)
-        model.place_image_data(p, image, datastore, byte_count=size)
+        imagedata.place_image_data(p, image, datastore, byte_count=size)
     if a.link_source:
         if not image["source"].startswith("/"):
             raise Fail("fixture: only FILE and BLOCK images have a path to link", 2)

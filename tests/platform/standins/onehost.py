@@ -1,7 +1,9 @@
 #!/usr/bin/python3 -BSE
 """Stand-in for /usr/bin/onehost: list (and show)."""
 import cli
+import documents
 import model
+import plaintext
 from xmldoc import render
 
 TOOL = "/usr/bin/onehost"
@@ -12,9 +14,9 @@ def show(platform, positional, options, answer):
     cli.need_params("show", positional, 1, "## USAGE\nshow <hostid>")
     host = model.find(platform, "host", positional[0])
     if options.get("xml"):
-        answer.write(render(model.host_doc(platform, host)))
+        answer.write(render(documents.host_doc(platform, host)))
         return
-    answer.write(model.show_text("HOST %d INFORMATION" % host["id"],
+    answer.write(plaintext.show_text("HOST %d INFORMATION" % host["id"],
                                  [("ID", host["id"]), ("NAME", host["name"]), ("CLUSTER", "default"),
                                   ("STATE", "MONITORED")], []))
 
@@ -22,16 +24,16 @@ def show(platform, positional, options, answer):
 def list_(platform, positional, options, answer):
     hosts = model.sorted_records(platform, "host")
     if options.get("xml"):
-        answer.write(render(model.pool("HOST_POOL", [model.host_doc(platform, h) for h in hosts])))
+        answer.write(render(documents.pool("HOST_POOL", [documents.host_doc(platform, h) for h in hosts])))
         return
     header = "  ID NAME            CLUSTER    TVM      ALLOCATED_CPU      ALLOCATED_MEM STAT"
     rows = []
     for h in hosts:
         vms = sum(1 for vm in platform.data["vms"].values() if vm.get("host") == h["name"])
         rows.append("%4s %s %s %s %s %s %s" % (
-            h["id"], model.cut(h["name"], 15), model.cut("default", 10), model.cut(vms, 3, left=False),
-            model.cut("0 / 800 (0%)", 18, left=False), model.cut("0K / 15.5G (0%)", 18, left=False), "on"))
-    answer.write(model.table(header, rows))
+            h["id"], plaintext.cut(h["name"], 15), plaintext.cut("default", 10), plaintext.cut(vms, 3, left=False),
+            plaintext.cut("0 / 800 (0%)", 18, left=False), plaintext.cut("0K / 15.5G (0%)", 18, left=False), "on"))
+    answer.write(plaintext.table(header, rows))
 
 
 HANDLERS = {"show": show, "list": list_}

@@ -3,7 +3,10 @@
 import os
 
 import cli
+import documents
+import imagedata
 import model
+import plaintext
 import templatefile
 from cli import Fail
 from xmldoc import render
@@ -39,35 +42,35 @@ def show(platform, positional, options, answer):
     image = model.find(platform, "image", positional[0])
     model.image_shown(platform, image)
     if options.get("xml"):
-        answer.write(render(model.image_doc(platform, image)))
+        answer.write(render(documents.image_doc(platform, image)))
         return
     datastore = platform.data["datastores"].get(str(image["datastore_id"]), {"name": ""})
-    answer.write(model.show_text(
+    answer.write(plaintext.show_text(
         "IMAGE %d INFORMATION" % image["id"],
         [("ID", image["id"]), ("NAME", image["name"]), ("USER", image["uname"]), ("GROUP", "oneadmin"),
          ("LOCK", "None"), ("DATASTORE", datastore["name"]), ("TYPE", model.IMAGE_TYPES[image["type"]]),
-         ("REGISTER TIME", model.regtime(image["regtime"])),
+         ("REGISTER TIME", plaintext.regtime(image["regtime"])),
          ("PERSISTENT", "Yes" if image["persistent"] else "No"), ("SOURCE", image["source"]),
          ("PATH", image["path"]), ("FORMAT", image["format"]), ("SIZE", "%dM" % image["size_mb"]),
          ("STATE", model.IMAGE_STATES_SHORT[image["state"]]), ("RUNNING_VMS", 0)],
-        [("IMAGE TEMPLATE", model.attrs_text(list(image["template"].items())))]))
+        [("IMAGE TEMPLATE", plaintext.attrs_text(list(image["template"].items())))]))
 
 
 def list_(platform, positional, options, answer):
     images = model.sorted_records(platform, "image")
     if options.get("xml"):
-        answer.write(render(model.pool("IMAGE_POOL", [model.image_doc(platform, i) for i in images])))
+        answer.write(render(documents.pool("IMAGE_POOL", [documents.image_doc(platform, i) for i in images])))
         return
     header = "  ID USER     GROUP    NAME            DATASTORE     SIZE TYPE PER STAT RVMS"
     rows = []
     for image in images:
         datastore = platform.data["datastores"].get(str(image["datastore_id"]), {"name": ""})
         rows.append("%4s %s %s %s %s %s %s %s %s %s" % (
-            image["id"], model.cut(image["uname"], 8), model.cut("oneadmin", 8), model.cut(image["name"], 15),
-            model.cut(datastore["name"], 10), model.cut("%dM" % image["size_mb"], 7, left=False),
-            model.cut(model.IMAGE_TYPES_SHORT[image["type"]], 4), model.cut("Yes" if image["persistent"] else "No", 3),
-            model.cut(model.IMAGE_STATES_SHORT[image["state"]], 4), model.cut(0, 4, left=False)))
-    answer.write(model.table(header, rows))
+            image["id"], plaintext.cut(image["uname"], 8), plaintext.cut("oneadmin", 8), plaintext.cut(image["name"], 15),
+            plaintext.cut(datastore["name"], 10), plaintext.cut("%dM" % image["size_mb"], 7, left=False),
+            plaintext.cut(model.IMAGE_TYPES_SHORT[image["type"]], 4), plaintext.cut("Yes" if image["persistent"] else "No", 3),
+            plaintext.cut(model.IMAGE_STATES_SHORT[image["state"]], 4), plaintext.cut(0, 4, left=False)))
+    answer.write(plaintext.table(header, rows))
 
 
 def delete(platform, positional, options, answer):
@@ -136,7 +139,7 @@ def create(platform, positional, options, answer):
     if source is not None and "format" not in options:
         raise Fail("[one.image.allocate] SOURCE needs FORMAT to be set.")
     model.check_name_free(platform, "image", name, "allocate", "Error allocating a new image. ")
-    needed = model.size_mb(os.path.getsize(path)) if path is not None and os.path.isfile(path) else 0
+    needed = imagedata.size_mb(os.path.getsize(path)) if path is not None and os.path.isfile(path) else 0
     if not options.get("no_check_capacity"):
         model.reserve_space(datastore, needed)
     template = {}

@@ -3,7 +3,10 @@
 import xml.etree.ElementTree as ElementTree
 
 import cli
+import documents
+import imagedata
 import model
+import plaintext
 import templatefile
 from cli import Fail
 from xmldoc import render
@@ -17,27 +20,27 @@ def show(platform, positional, options, answer):
     cli.need_params("show", positional, 1, "## USAGE\nshow <templateid>")
     template = model.find(platform, "template", positional[0])
     if options.get("xml"):
-        answer.write(render(model.template_doc(template)))
+        answer.write(render(documents.template_doc(template)))
         return
-    answer.write(model.show_text(
+    answer.write(plaintext.show_text(
         "TEMPLATE %d INFORMATION" % template["id"],
         [("ID", template["id"]), ("NAME", template["name"]), ("USER", template["uname"]),
          ("GROUP", "oneadmin" if template["uid"] == 0 else "users"), ("LOCK", "None"),
-         ("REGISTER TIME", model.regtime(template["regtime"]))],
+         ("REGISTER TIME", plaintext.regtime(template["regtime"]))],
         [("PERMISSIONS", ["OWNER          : um-", "GROUP          : ---", "OTHER          : ---"]),
-         ("TEMPLATE CONTENTS", model.attrs_text(template["attrs"]))]))
+         ("TEMPLATE CONTENTS", plaintext.attrs_text(template["attrs"]))]))
 
 
 def list_(platform, positional, options, answer):
     templates = model.sorted_records(platform, "template")
     if options.get("xml"):
-        answer.write(render(model.pool("VMTEMPLATE_POOL", [model.template_doc(t) for t in templates])))
+        answer.write(render(documents.pool("VMTEMPLATE_POOL", [documents.template_doc(t) for t in templates])))
         return
     header = "  ID USER     GROUP    NAME                    REGTIME"
-    rows = ["%4s %s %s %s %s" % (t["id"], model.cut(t["uname"], 8), model.cut("oneadmin" if t["uid"] == 0 else "users", 8),
-                                model.cut(t["name"], 15), model.cut(model.regtime(t["regtime"]), 15, left=False))
+    rows = ["%4s %s %s %s %s" % (t["id"], plaintext.cut(t["uname"], 8), plaintext.cut("oneadmin" if t["uid"] == 0 else "users", 8),
+                                plaintext.cut(t["name"], 15), plaintext.cut(plaintext.regtime(t["regtime"]), 15, left=False))
             for t in templates]
-    answer.write(model.table(header, rows))
+    answer.write(plaintext.table(header, rows))
 
 
 def clone_image(platform, image, new_name):
@@ -54,7 +57,7 @@ def clone_image(platform, image, new_name):
                            image["template"])
     copy["path"] = image["path"]
     copy["format"] = image["format"]
-    model.place_image_data(platform, copy, datastore, source_path=image["data"])
+    imagedata.place_image_data(platform, copy, datastore, source_path=image["data"])
     model.begin_clone(platform, image, copy)
     model.start_locked(platform, copy)
     return copy

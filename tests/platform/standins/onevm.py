@@ -1,7 +1,9 @@
 #!/usr/bin/python3 -BSE
 """Stand-in for /usr/bin/onevm: show, list, poweroff, terminate, lock, unlock."""
 import cli
+import documents
 import model
+import plaintext
 from cli import Fail
 from xmldoc import render
 
@@ -19,9 +21,9 @@ def show(platform, positional, options, answer):
     cli.need_params("show", positional, 1, "## USAGE\nshow <vmid>")
     vm = model.find(platform, "vm", positional[0])
     if options.get("xml"):
-        answer.write(render(model.vm_doc(platform, vm)))
+        answer.write(render(documents.vm_doc(platform, vm)))
         return
-    answer.write(model.show_text(
+    answer.write(plaintext.show_text(
         "VIRTUAL MACHINE %d INFORMATION" % vm["id"],
         [("ID", vm["id"]), ("NAME", vm["name"]), ("USER", vm["uname"]), ("GROUP", "oneadmin"),
          ("STATE", STATE_NAMES[vm["state"]]), ("HOST", vm.get("host") or "")], []))
@@ -31,15 +33,15 @@ def list_(platform, positional, options, answer):
     vms = [vm for vm in model.sorted_records(platform, "vm") if vm["state"] != 6]
     if options.get("xml"):
         reduced = not options.get("extended")
-        answer.write(render(model.pool("VM_POOL", [model.vm_doc(platform, vm, reduced) for vm in vms])))
+        answer.write(render(documents.pool("VM_POOL", [documents.vm_doc(platform, vm, reduced) for vm in vms])))
         return
     header = "  ID USER     GROUP    NAME            STAT  CPU     MEM HOST             TIME"
     rows = ["%4s %s %s %s %s %s %s %s %s" % (
-        vm["id"], model.cut(vm["uname"], 8), model.cut("oneadmin", 8), model.cut(vm["name"], 15),
-        model.cut(model.VM_STATES_SHORT[vm["state"]] if vm["state"] != 3 else "runn", 4),
-        model.cut(vm.get("cpu", "1"), 4, left=False), model.cut(vm.get("memory", "512") + "M", 7, left=False),
-        model.cut(vm.get("host") or "", 16), "0d 00h00") for vm in vms]
-    answer.write(model.table(header, rows))
+        vm["id"], plaintext.cut(vm["uname"], 8), plaintext.cut("oneadmin", 8), plaintext.cut(vm["name"], 15),
+        plaintext.cut(model.VM_STATES_SHORT[vm["state"]] if vm["state"] != 3 else "runn", 4),
+        plaintext.cut(vm.get("cpu", "1"), 4, left=False), plaintext.cut(vm.get("memory", "512") + "M", 7, left=False),
+        plaintext.cut(vm.get("host") or "", 16), "0d 00h00") for vm in vms]
+    answer.write(plaintext.table(header, rows))
 
 
 def found(platform, positional, command):
