@@ -22,6 +22,7 @@
 #include "opennebula/vm_control.h"
 #include "opennebula/vm_device_records.h"
 #include "opennebula/vm_disk_discovery.h"
+#include "opennebula/vm_document_readers.h"
 #include "opennebula/vm_disk_lookups.h"
 #include "opennebula/vm_lock.h"
 #include "opennebula/vm_queries.h"
