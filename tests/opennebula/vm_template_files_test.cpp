@@ -91,6 +91,11 @@ struct ImageChangeCase {
     std::vector<std::string> absent;
 };
 
+std::ostream& operator<<(std::ostream& out, const ImageChangeCase& c)
+{
+    return out << c.name;
+}
+
 class ImageChange : public VmTemplateFile, public ::testing::WithParamInterface<ImageChangeCase> {};
 
 TEST_P(ImageChange, ReplacesMatchingImageNamesAndIds)
@@ -166,6 +171,11 @@ struct BadFileCase {
     const char* text;  // null: no file at all
     std::string record;
 };
+
+std::ostream& operator<<(std::ostream& out, const BadFileCase& c)
+{
+    return out << c.name;
+}
 
 class UnreadableVmFile : public VmTemplateFile, public ::testing::WithParamInterface<BadFileCase> {};
 
