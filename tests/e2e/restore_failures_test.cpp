@@ -240,4 +240,24 @@ TEST_F(RestoreFailure, HostileOrMalformedImageListsAreRefused)
     }
 }
 
+// A crypto algorithm without a usable key file stops the restore before the engine runs.
+TEST_F(RestoreFailure, CryptoWithoutKeyFileIsRefusedBeforeTheEngineRuns)
+{
+    back_up_web();
+    const std::vector<std::vector<std::string>> cases = {
+        {"-C", "kuznyechik", "-k", "/opt/kelvomar/keys/none"},
+        {"-C", "kuznyechik"},
+    };
+    const std::vector<std::string> records = {": there is no key file: /opt/kelvomar/keys/none",
+                                              ": you must define key file"};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(records[i]);
+        const auto result = restore("last:true", kRecord, cases[i]);
+        EXPECT_EQ(result.exit_status, 7);
+        EXPECT_TRUE(contains(log(), "bool HxModuleUniversal::make_restore(const bool&)" + records[i])) << log();
+        EXPECT_EQ(engine_calls(), 0u);
+        expect_nothing_created();
+    }
+}
+
 }  // namespace

@@ -253,4 +253,46 @@ TEST_F(RestoreRoundTrip, ImagesWithoutDataAreSkippedAndReferToTheSourceImage)
     EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
 }
 
+// The engine's report of possibly incomplete data: the restore is carried out
+// and ends with 100 and the Warning.
+TEST_F(RestoreRoundTrip, EngineReportOfIncompleteDataEndsWithOneHundred)
+{
+    declare_four_image_template();
+    back_up("web");
+    platform_.fixture({"fault", "hxfd", "restore", "--exit", "100"});
+    const auto result = restore();
+    EXPECT_EQ(result.exit_status, 100) << log();
+    EXPECT_EQ(images_named("web-2").size(), 4u);
+    EXPECT_TRUE(contains(log(), "The work of the module is completed without a guarantee of completeness"));
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+}
+
+// An autonomous restore takes its archive file from the command line and
+// names its restore directory after the archive's name.
+TEST_F(RestoreRoundTrip, AutonomousRestoreUnpacksTheArchiveFile)
+{
+    const std::string files = files_datastore();
+    const std::string list = "TEMPLATE CLONE NAME:bk9\n7:bk9-disk-0:" + files + ":vd::0:0:0\n";
+    const std::string xml = "<TEMPLATE><NAME><![CDATA[solo]]></NAME><DISK><IMAGE><![CDATA[bk9-disk-0]]></IMAGE>"
+                            "<IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK></TEMPLATE>\n";
+    const std::string sources = kevra_test::scratch_dir("auto");
+    kevra_test::write_file(sources + "/xml", xml);
+    kevra_test::write_file(sources + "/list", list);
+    kevra_test::write_file(sources + "/data", "autonomous bytes");
+    const std::string archive = sources + "/web_full_2024.hxfd";
+    platform_.fixture({"make-archive", "web_full_2024", "--entry", "template.xml=" + sources + "/xml", "--entry",
+                       "template_image_list=" + sources + "/list", "--entry", "vd-disk-0=" + sources + "/data",
+                       "--archive-file", archive});
+
+    const auto result = run_module({"-r", "r1", "--autonomous", "--client-archive", archive, "-d", restore_dir_,
+                                    "-e", "last:true"});
+    ASSERT_EQ(result.exit_status, 0) << result.out << log();
+    EXPECT_EQ(image_data("solo-disk-0"), "autonomous bytes");
+    const auto engine = platform_.calls("hxfd");
+    ASSERT_EQ(engine.size(), 1u);
+    EXPECT_TRUE(contains(engine[0], " -r " + archive + " -d " + restore_dir_ + "/2024.rest")) << engine[0];
+    EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(archive));
+}
+
 }  // namespace
