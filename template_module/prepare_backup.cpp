@@ -79,9 +79,13 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
 
     const std::string directory = archive_directory_path();
     try {
-        if (!fs::exists(directory)) {
-            fs::create_directories(directory);
+        // The staging directory is this run's own: whatever an earlier run left
+        // there (an exported Ceph image among it) would be archived or block the export.
+        if (fs::exists(fs::symlink_status(directory))) {
+            HxLogStream(HxLogLvl::Info) << "Removing an earlier archive directory: " << directory << std::endl;
+            fs::remove_all(directory);
         }
+        fs::create_directories(directory);
         if (!fs::is_directory(directory)) {
             return fail(": can't create directory: " + directory);
         }

@@ -213,6 +213,21 @@ TEST_F(FourImageBackup, StaleImageDescriptionIsReplaced)
     EXPECT_FALSE(contains(xml, "999")) << xml;
 }
 
+// A staging directory left by an earlier run that could not clean up is replaced:
+// its files are not archived and its exported Ceph image does not block the export.
+TEST_F(FourImageBackup, StagingDirectoryOfAnEarlierRunIsReplaced)
+{
+    declare_four_image_template();
+    fs::create_directories(op_dir_ + "/bk1");
+    kevra_test::write_file(op_dir_ + "/bk1/vd-disk-3", "stale export");
+    kevra_test::write_file(op_dir_ + "/bk1/template_image_list", "TEMPLATE CLONE NAME:old\n");
+    const auto result = backup("web", "bk1");
+    ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_EQ(store_entry("bk1", "vd-disk-3"), "ceph image bytes");
+    EXPECT_EQ(lines_of(store_entry("bk1", "template_image_list")).front(), "TEMPLATE CLONE NAME:bk1");
+    expect_nothing_left("bk1");
+}
+
 TEST_F(FourImageBackup, ConfigurationOnlyMakesNoCloneAndArchivesNoData)
 {
     const auto tpl = declare_four_image_template();
