@@ -79,13 +79,21 @@ public:
     // restore directory must stay inside the operation directory. 0 on success.
     int define_restore_directory() override;
 
-    // Steps of a backup, a restore and a listing; 0 on success, another code otherwise.
+    // Clones the template under the archive name and waits for the clone's
+    // images: 0 when they are ready; 12 when the name is taken, the clone fails
+    // or an image fails (logged).
     int clone_template();
+    // Removes the staging directory, the engine file list and the clone, each
+    // only when this run made it: 0; 12 when the clone cannot be deleted, 19 on
+    // a file-system error, 20 on any other exception (logged).
     int clean_after_backup();
+    // Steps of a restore and a listing; 0 on success, another code otherwise.
     int get_backup_images(bool must_exist, std::vector<hx_opennebula_common::oneimage>& images);
     int set_image_attributes(std::string& line, hx_opennebula_common::oneimage& image, bool must_exist);
     int get_free_image_name(std::string& name);
     int create_one_image(const std::string& path, hx_opennebula_common::oneimage& image);
+    // Prints "ID|NAME" per template, after the header labels and "-----" when
+    // asked: 0; the host check's code, or 2 when the listing fails (nothing printed).
     int list_all_templates(const bool& with_header_labels);
     // Writes a replica's image data over the template's images; false when that failed.
     bool replace_template_images(const std::string& template_name);
