@@ -77,6 +77,15 @@ const FailureCase kCases[] = {
          return std::vector<std::string>{};
      },
      2, "resource doesn't exist: nosuch", false},
+    {"ResourceListIsNoTemplate",
+     [](BackupFailure& t) {
+         // A backup of a resource list names the list file as its resource: no template has that name.
+         const std::string list = t.op_dir() + "/resources.json";
+         kevra_test::write_file(list, "{\"first\": {\"path\": \"web\"}}");
+         t.args_ = {"-1", "-B", list, "-d", t.op_dir(), "-n", "bk1", "-m", "srv1", "-T", "T1"};
+         return std::vector<std::string>{};
+     },
+     2, "virtual bool HxModuleKevraTemplate::resource_exists(): resource doesn't exist: /", false},
     {"LocalRestriction",
      [](BackupFailure&) {
          fs::create_directories("/opt/kelvomar/etc");
