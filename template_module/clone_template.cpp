@@ -41,6 +41,9 @@ int HxModuleKevraTemplate::clone_template()
         const std::string clone_command = "/usr/bin/onetemplate clone " + shell_quote(source) + " " +
                                           shell_quote(clone, quote_style::always) + " --recursive";
         HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
+        // From here on a template of that name can only be this run's clone,
+        // also when the run is ended while the command works.
+        clone_requested_ = true;
         std::string clone_output;
         const int clone_status = hx_utils_common::execute_command(clone_command, clone_output);
         HxLogStream(HxLogLvl::Info) << "Command output: " << clone_output << std::endl;

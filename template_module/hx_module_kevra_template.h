@@ -156,9 +156,11 @@ protected:
 
     // What this backup run has created, so that the clean-up removes only that:
     // the staging directory and the engine file list (after the archive name
-    // was accepted), and the clone (after the clone command made it).
+    // was accepted), and the clone (after the clone command made it, or once
+    // the command was started under a name that was free until then).
     bool backup_staging_started_ = false;
     bool clone_created_ = false;
+    bool clone_requested_ = false;
 
     // What this restore run has created, so that a failure removes only that:
     // the IDs of the images its image-create commands made, and the names it

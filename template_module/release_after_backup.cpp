@@ -37,13 +37,16 @@ int HxModuleKevraTemplate::clean_after_backup()
                 fs::remove(list_file);
             }
         }
-        if (!template_conf_.backup_only_config && clone_created_) {
-            if (hx_opennebula_common::delete_template(options_.archive_name) != 0) {
-                HxLogStream(HxLogLvl::Error) << signature << ": can't delete the template: " << options_.archive_name
-                                             << std::endl;
+        const std::string& clone = options_.archive_name;
+        const bool made_clone =
+            clone_created_ || (clone_requested_ && hx_opennebula_common::does_template_name_exist(clone));
+        if (!template_conf_.backup_only_config && made_clone) {
+            if (hx_opennebula_common::delete_template(clone) != 0) {
+                HxLogStream(HxLogLvl::Error) << signature << ": can't delete the template: " << clone << std::endl;
                 return 12;
             }
             clone_created_ = false;
+            clone_requested_ = false;
         }
         return 0;
     } catch (const fs::filesystem_error& e) {
