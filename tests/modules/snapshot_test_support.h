@@ -10,6 +10,7 @@
 //   lsblk-bJ, lsblk-bfJ           the output of the two lsblk runs
 //   mountpoints.json, realpath.json   {path: answer} for stat -c %m and realpath
 //   lvcreate.make                 lvcreate makes the volume as a file at the --name path
+//                                 ("link": as a link to nothing, a volume that cannot be opened)
 //   dbdctl.leave-cow              a failing setup-snapshot leaves its copy-on-write file
 // Anything else goes to the real tool (cat, stat, realpath); mount and umount
 // only work inside the sandbox, where they mount a small tmpfs named after the
@@ -67,11 +68,12 @@ def fail(text, status=1):
     sys.exit(status)
 
 def in_sandbox():
-    try:
-        return os.environ.get("KEVRA_SANDBOX") == "1" and \
-            os.readlink("/proc/self/ns/mnt") != os.readlink("/proc/1/ns/mnt")
-    except OSError:
+    # The sandbox's private tmpfs is mounted at KEVRA_SANDBOX_ROOT only in its own namespace.
+    root = os.environ.get("KEVRA_SANDBOX_ROOT", "")
+    if os.environ.get("KEVRA_SANDBOX") != "1" or not root:
         return False
+    with open("/proc/self/mounts") as f:
+        return any(l.split(" ")[:2] == ["kevra-sandbox", root] for l in f)
 
 def real(program):
     os.execv(program, [program] + args)
@@ -129,13 +131,16 @@ elif tool == "dbdctl":
 elif tool == "lvcreate":
     log(); fault()
     name = args[args.index("--name") + 1]
-    if read("lvcreate.make") is not None:
+    make = read("lvcreate.make")
+    if make == "link":
+        os.symlink("/nonexistent-volume", name)
+    elif make is not None:
         with open(name, "w") as f:
             f.write("snapshot volume\n")
     print('  Logical volume "%s" created.' % os.path.basename(name))
 elif tool == "lvremove":
     log(); fault()
-    if not os.path.exists(args[-1]):
+    if not os.path.lexists(args[-1]):
         fail('  Failed to find logical volume "%s"' % args[-1], 5)
     os.unlink(args[-1])
     print('  Logical volume "%s" successfully removed.' % os.path.basename(args[-1]))
