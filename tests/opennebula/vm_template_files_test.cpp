@@ -12,7 +12,7 @@ using vm_test::replaced;
 
 namespace {
 
-const std::string kWriteVmFile = "int hx_opennebula_common::get_VM_image_ID_list_from_xml(const std::string&, "
+const std::string kIdList = "int hx_opennebula_common::get_VM_image_ID_list_from_xml(const std::string&, "
                                  "std::vector<std::__cxx11::basic_string<char> >&)";
 
 // The recorded VM's TEMPLATE as a saved file: root TEMPLATE, NAME appended last.
@@ -189,7 +189,7 @@ TEST_P(UnreadableVmFile, EveryReaderFailsWithItsRecord)
     std::vector<std::string> ids = {"stale"};
     EXPECT_EQ(hx::get_VM_image_ID_list_from_xml(path_, ids), 1);
     EXPECT_TRUE(ids.empty());
-    EXPECT_TRUE(logged(kWriteVmFile + c.record + (c.record.back() == ' ' ? path_ : std::string()))) << all_records();
+    EXPECT_TRUE(logged(kIdList + c.record + (c.record.back() == ' ' ? path_ : std::string()))) << all_records();
     std::string name;
     EXPECT_EQ(hx::get_VM_name_from_file(path_, name), 1);
     EXPECT_EQ(hx::change_name_in_VM_xml(path_, "x"), 1);
