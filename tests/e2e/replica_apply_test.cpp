@@ -7,6 +7,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,11 @@ struct TargetCase {
     std::vector<std::string> after;                // fixture commands run after declaring
     std::string record;
 };
+
+void PrintTo(const TargetCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class ReplicaTarget : public ReplicaApply, public ::testing::WithParamInterface<TargetCase> {};
 

@@ -101,8 +101,8 @@ std::string TemplateRestoreTest::make_archive(const std::string& name,
     for (const auto& entry : entries) {
         const std::string file = sources + "/entry-" + std::to_string(args.size());
         kevra_test::write_file(file, entry.second);
-        args.push_back("--entry");
-        args.push_back(entry.first + "=" + file);
+        // One word, so that an archive name that begins with "-" stays a value.
+        args.push_back("--entry=" + entry.first + "=" + file);
     }
     const std::string meta = kevra_test::scratch_dir("meta") + "/" + name + ".meta";
     args.push_back("--meta");

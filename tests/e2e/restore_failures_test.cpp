@@ -5,6 +5,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ struct FaultCase {
     std::vector<std::string> fault;  // fixture arguments
     std::string record;              // expected in the log
 };
+
+void PrintTo(const FaultCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class RestoreFault : public RestoreFailure, public ::testing::WithParamInterface<FaultCase> {};
 

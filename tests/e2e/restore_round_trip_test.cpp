@@ -6,6 +6,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ struct NamingCase {
     std::string expected_template;
     std::vector<std::string> expected_images;  // disk order
 };
+
+void PrintTo(const NamingCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class RestoreNaming : public kevra_e2e::TemplateRestoreTest, public ::testing::WithParamInterface<NamingCase> {};
 
@@ -293,6 +299,54 @@ TEST_F(RestoreRoundTrip, AutonomousRestoreUnpacksTheArchiveFile)
     EXPECT_TRUE(contains(engine[0], " -r " + archive + " -d " + restore_dir_ + "/2024.rest")) << engine[0];
     EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
     EXPECT_TRUE(fs::exists(archive));
+}
+
+// The image-create command line: the driver only for platform versions whose
+// tools take it, no prefix option for an empty prefix, persistence from the
+// archive, every value one shell word.
+TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRecord)
+{
+    struct Case {
+        std::string version;
+        bool driver;
+    };
+    for (const Case& c : {Case{"3.3.1", false}, Case{"Kevra 2.7", true}, Case{"2.12", true}}) {
+        SCOPED_TRACE(c.version);
+        platform_.fixture({"reset"});
+        platform_.fixture({"task-secret", kTask});
+        platform_.fixture({"system", "--kevra-version", c.version + "\n"});
+        const std::string files = platform_.datastore({"--name", "files"});
+        const std::string list = "TEMPLATE CLONE NAME:bk9\n"
+                                 "7:bk9-disk-0:" + files + ":vd:qcow2:0:0:0\n"
+                                 "8:bk9-disk-1:" + files + "::raw:2:0:1\n";
+        const std::string xml =
+            "<TEMPLATE><NAME><![CDATA[it's]]></NAME>"
+            "<DISK><IMAGE><![CDATA[bk9-disk-0]]></IMAGE><IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK>"
+            "<DISK><IMAGE><![CDATA[bk9-disk-1]]></IMAGE><IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK>"
+            "</TEMPLATE>\n";
+        const std::string meta = make_archive(
+            "bk9", {{"template.xml", xml}, {"template_image_list", list}, {"vd-disk-0", "os"}, {"-disk-1", "db"}});
+        const auto result = restore_from_meta(meta);
+        ASSERT_EQ(result.exit_status, 0) << log();
+        std::vector<std::string> creates;
+        for (const std::string& call : platform_.calls("oneimage")) {
+            if (contains(call, " create ")) {
+                creates.push_back(call);
+            }
+        }
+        ASSERT_EQ(creates.size(), 2u);
+        EXPECT_TRUE(contains(creates[0], "--name 'it'\\''s-disk-0'")) << creates[0];
+        EXPECT_TRUE(contains(creates[0], " --prefix vd")) << creates[0];
+        EXPECT_EQ(contains(creates[0], " --driver qcow2"), c.driver) << creates[0];
+        EXPECT_TRUE(contains(creates[0], " --type OS --disk_type FILE")) << creates[0];
+        EXPECT_FALSE(contains(creates[0], "--persistent")) << creates[0];
+        EXPECT_FALSE(contains(creates[1], "--prefix")) << creates[1];
+        EXPECT_EQ(contains(creates[1], " --driver raw"), c.driver) << creates[1];
+        EXPECT_TRUE(contains(creates[1], " --type DATABLOCK --disk_type FILE --persistent")) << creates[1];
+        EXPECT_EQ(image_data("it's-disk-0"), "os");
+        EXPECT_EQ(image_data("it's-disk-1"), "db");
+        EXPECT_EQ(platform_.image_field("it's-disk-1", "persistent"), "1");
+    }
 }
 
 }  // namespace
