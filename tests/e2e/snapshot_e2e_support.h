@@ -9,6 +9,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -58,8 +59,14 @@ inline bool writable_dev_mapper(const std::string& scratch)
     const std::string work = scratch + "/dev-work";
     boost::filesystem::create_directories(upper);
     boost::filesystem::create_directories(work);
-    return namespace_command("/usr/bin/mount -t overlay overlay -o lowerdir=/dev,upperdir=" + upper +
-                             ",workdir=" + work + " /dev && mkdir -p /dev/mapper");
+    // The marker exists only in the overlay of this namespace: an earlier test
+    // of this process laid it already, and only its snapshot volumes are cleared.
+    const std::string marker = "/dev/.kevra-snapshot-test-overlay";
+    if (boost::filesystem::exists(marker)) {
+        return namespace_command("rm -f /dev/mapper/*--hx--snap--*");
+    }
+    return namespace_command("/usr/bin/mount -t overlay kevra-dev -o lowerdir=/dev,upperdir=" + upper +
+                             ",workdir=" + work + " /dev && touch " + marker + " && mkdir -p /dev/mapper");
 }
 
 // The mounts of the namespace at `directory`, by the mounts table.
@@ -78,8 +85,13 @@ protected:
         KEVRA_REQUIRE_SANDBOX();
         ASSERT_TRUE(private_namespace());
         ::setenv("PATH", "/usr/sbin:/usr/bin:/bin", 1);
-        scratch_ = kevra_test::scratch_dir("snapshots");
+        // A folder of its own for each test, so that tests of one process share nothing.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("snapshots-") + test->test_suite_name() + "-" + test->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        scratch_ = kevra_test::scratch_dir(name);
         tools_ = std::make_unique<snapshot_test::Tools>("/usr/sbin", scratch_ + "/state");
+        boost::filesystem::remove_all(kScripts);
         boost::filesystem::create_directories(kScripts);
     }
 

@@ -276,3 +276,38 @@ TEST_F(SnapshotFlow, AFailingRemovalDoesNotStopTheOthers)
 }
 
 }  // namespace
+
+namespace {
+
+// A mount directory that cannot be made is the caller's file-system error, but
+// only after the snapshot made just before it is removed again.
+TEST_F(SnapshotFlow, AMountDirectoryThatCannotBeMadeThrowsAfterRemovingTheSnapshot)
+{
+    module_.opts().tmp_operation_directory = op_ + "/missing/op";
+    std::string device, directory, mount_point;
+    EXPECT_THROW(module_.create_OS_snapshot(device, true, directory, mount_point), fs::filesystem_error);
+    EXPECT_FALSE(module_.holds_snapshot());
+    EXPECT_FALSE(active("/dev/sdb1"));
+    EXPECT_FALSE(fs::exists(cow(fs1_)));
+    EXPECT_TRUE(tools().calls("mount").empty());
+}
+
+// A state file that is no JSON any more fails the removal of each record, and
+// still every record is unmounted.
+TEST_F(SnapshotFlow, AnUnreadableStateDuringRemovalStillUnmountsEveryRecord)
+{
+    std::string device1, directory1 = op_ + "/a", point1;
+    std::string device2, directory2 = op_ + "/b", point2;
+    ASSERT_TRUE(module_.create_OS_snapshot_multiple(fs1_ + "/disk.img", device1, true, directory1, point1));
+    ASSERT_TRUE(module_.create_OS_snapshot_multiple(fs2_ + "/disk.img", device2, true, directory2, point2));
+    const std::string state = tools().state("datto-info");
+    tools().answer("datto-info", state + ",");
+    LogCapture log;
+    EXPECT_FALSE(module_.remove_all_OS_snapshots());
+    EXPECT_EQ(tools().calls("umount").size(), 2u);
+    EXPECT_FALSE(mounted_at(op_ + "/a"));
+    EXPECT_FALSE(mounted_at(op_ + "/b"));
+    EXPECT_TRUE(contains(log.text(), "Removal of the snapshot of /dev/sdc1 failed: ")) << log.text();
+}
+
+}  // namespace
