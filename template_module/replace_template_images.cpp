@@ -130,7 +130,8 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                     return false;
                 }
                 HxLogStream(HxLogLvl::Info) << "The data of the image '" << record.name
-                                            << "' was written over the image '" << image.name << "'" << std::endl;
+                                            << "' was written over the image '" << image.name << "': " << command
+                                            << std::endl;
                 ++written;
             }
             if (!matched) {

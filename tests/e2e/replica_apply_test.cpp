@@ -78,7 +78,14 @@ TEST_F(ReplicaApply, FirstApplicationRestoresAnewLaterOnesWriteOverTheImages)
     EXPECT_EQ(template_xml("copy"), xml);
     EXPECT_EQ(platform_names("images"), images_before);
     EXPECT_EQ(platform_names("templates"), (std::vector<std::string>{"copy", "src"}));
-    EXPECT_TRUE(contains(log(), "was written over the image 'copy-disk-1'")) << log();
+    const std::string records = log();
+    for (const std::string image : {"copy-disk-0", "copy-disk-1"}) {
+        const std::string source = platform_.image_field(image, "source");
+        EXPECT_TRUE(contains(records, "was written over the image '" + image + "': /bin/dd if=" + replica_dir_ +
+                                          (image == "copy-disk-0" ? "/vd-disk-0" : "/sd-disk-1") + " of=" + source +
+                                          " bs=16M"))
+            << records;
+    }
 }
 
 // restore_only_config does not apply to a replica: the template comes with its images.
