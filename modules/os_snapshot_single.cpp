@@ -95,10 +95,11 @@ bool HxModuleUniversal::remove_OS_snapshot()
     if (!is_OS_snapshot_using()) {
         return true;
     }
-    umount_OS_snapshot();
+    // A mount that stays behind fails the removal; the snapshot is still removed where it can be.
+    const bool unmounted = umount_OS_snapshot();
     const std::string block_device = get_block_device(get_mountpoint(options_.resource), true);
     if (!os_snapshot_) {
-        return true;
+        return unmounted;
     }
-    return os_snapshot_->remove(block_device);
+    return os_snapshot_->remove(block_device) && unmounted;
 }

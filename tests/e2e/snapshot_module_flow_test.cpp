@@ -109,6 +109,23 @@ TEST_F(SnapshotFlow, TheSingleSnapshotIsMountedReadOnlyAndRemovedWithEverythingI
     EXPECT_TRUE(fs::exists(fs1_ + "/disk.img"));
 }
 
+// An unmount that fails is reported by the removal, which still removes the snapshot.
+TEST_F(SnapshotFlow, AFailedUnmountFailsTheRemoval)
+{
+    std::string device, directory, mount_point;
+    ASSERT_TRUE(module_.create_OS_snapshot(device, true, directory, mount_point));
+    tools().answer("umount.status", "32");
+    tools().answer("umount.fail", "umount: target is busy\n");
+    LogCapture log;
+    EXPECT_FALSE(module_.remove_OS_snapshot());
+    EXPECT_TRUE(contains(log.text(), "bool HxModuleUniversal::umount_OS_snapshot() const: command: umount -lf "
+                                     "/dev/datto0; result: umount: target is busy"))
+        << log.text();
+    EXPECT_TRUE(mounted_at(op_ + "/T9"));
+    EXPECT_TRUE(fs::exists(op_ + "/T9"));
+    EXPECT_EQ(tools().calls("dbdctl [destroy]").size(), 1u);
+}
+
 TEST_F(SnapshotFlow, AnXfsFileSystemIsMountedWithoutItsUuid)
 {
     filesystem("xfs");
