@@ -72,10 +72,10 @@ int getkey()
 
 void get_client_secret_input(std::string& secret)
 {
-    {
-        const TerminalSettings quiet(STDIN_FILENO, [](termios& t) { t.c_lflag &= ~static_cast<tcflag_t>(ECHO); });
-        std::getline(std::cin, secret);
-    }
+    // The settings come back when `quiet` ends, also when reading throws.
+    const TerminalSettings quiet(STDIN_FILENO, [](termios& t) { t.c_lflag &= ~static_cast<tcflag_t>(ECHO); });
+    std::getline(std::cin, secret);
+    // The Enter key was not echoed: end the prompt's line.
     std::cout << std::endl;
 }
 

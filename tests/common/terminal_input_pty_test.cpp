@@ -152,6 +152,31 @@ TEST_F(Terminal, SecretLineWithoutEchoThenANewline)
     EXPECT_NE(local_flags() & ECHO, 0u) << "echo not restored";
 }
 
+// End of input (Ctrl-D) makes a throwing std::cin throw out of the read: echo
+// must be on again all the same.
+TEST_F(Terminal, EchoComesBackWhenTheReadThrows)
+{
+    std::string secret;
+    std::cin.exceptions(std::ios::failbit);
+    bool thrown = false;
+    std::thread reader([&] {
+        try {
+            get_client_secret_input(secret);
+        } catch (const std::ios::failure&) {
+            thrown = true;
+        }
+    });
+    const bool quiet = wait_until_off(ECHO);
+    if (quiet) {
+        type("\x04");
+    }
+    reader.join();
+    std::cin.exceptions(std::ios::goodbit);
+    ASSERT_TRUE(quiet) << "echo stayed on";
+    EXPECT_TRUE(thrown);
+    EXPECT_NE(local_flags() & ECHO, 0u) << "echo not restored";
+}
+
 // Without a terminal the same functions read as usual and change nothing.
 TEST(TerminalAbsent, PipesReadAsUsual)
 {
