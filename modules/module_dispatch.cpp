@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <string>
+#include <utility>
 
 #include "common/hx_logger.h"
 #include "common/hx_version.h"
@@ -21,6 +23,43 @@ std::string quoted(const std::string& text)
 {
     return kelvomar::as_quoted(text, '"', '\\');
 }
+
+// A directory made for this run: removed again, with what it holds, when the
+// run leaves it behind (the closing steps remove it themselves on success).
+class CreatedDirectory {
+public:
+    explicit CreatedDirectory(std::string path) : path_(std::move(path))
+    {
+        created_ = boost::filesystem::create_directories(path_);
+    }
+    ~CreatedDirectory()
+    {
+        if (!created_) {
+            return;
+        }
+        boost::system::error_code error;
+        boost::filesystem::remove_all(path_, error);
+    }
+    CreatedDirectory(const CreatedDirectory&) = delete;
+    CreatedDirectory& operator=(const CreatedDirectory&) = delete;
+
+private:
+    std::string path_;
+    bool created_ = false;
+};
+
+// Removes the directory a reference snapshot was unpacked into, if any, when
+// the run leaves its scope.
+class ReferenceSnapshotCleanup {
+public:
+    explicit ReferenceSnapshotCleanup(HxModuleUniversal& module) : module_(module) {}
+    ~ReferenceSnapshotCleanup() { module_.remove_reference_snapshot_directory(); }
+    ReferenceSnapshotCleanup(const ReferenceSnapshotCleanup&) = delete;
+    ReferenceSnapshotCleanup& operator=(const ReferenceSnapshotCleanup&) = delete;
+
+private:
+    HxModuleUniversal& module_;
+};
 
 // The per-operation steps. Each returns the exit status of its operation.
 class Dispatch {
@@ -142,8 +181,19 @@ unsigned int Dispatch::backup()
         HxLogStream(HxLogLvl::Error) << "Backup module: you must define archive name." << std::endl;
         return 5;
     }
-    boost::filesystem::create_directories(module_.snapshot_directory_path());
+    // The archive name names files and directories inside the operation
+    // directory, which are removed afterwards: it must be a plain file name.
+    if (options_.archive_name == "." || options_.archive_name == ".." ||
+        options_.archive_name.find('/') != std::string::npos) {
+        HxLogStream(HxLogLvl::Error) << "Backup module: the archive name must be a plain file name: "
+                                     << quoted(options_.archive_name) << "." << std::endl;
+        return 5;
+    }
+    // A backup that does not reach its closing leaves no snapshot directory,
+    // and no unpacked reference snapshot, behind.
+    CreatedDirectory snapshot_directory(module_.snapshot_directory_path());
     boost::filesystem::create_directories(module_.leveldb_directory_path());
+    const ReferenceSnapshotCleanup reference_cleanup(module_);
 
     if (options_.local_restrictions) {
         if (operation == op_backup_list) {
@@ -201,24 +251,24 @@ unsigned int Dispatch::restore()
     if (module_.define_restore_directory() != 0) {
         return 7;
     }
+    // A failed step cleans up as for the last archive of a chain.
+    const auto fail = [this](unsigned int status) {
+        last_ = true;
+        module_.close_restore();
+        return status;
+    };
     if (!options_.meta_file.empty() && module_.unpack_snapshot_file(options_.meta_file) != 0) {
         HxLogStream(HxLogLvl::Error) << "Unable to unpack snapshot file: " << quoted(options_.meta_file) << "."
                                      << std::endl;
-        return 2;
+        return fail(2);
     }
-    // A failed step cleans up as for the last archive of a chain.
-    const auto fail = [this]() {
-        last_ = true;
-        module_.close_restore();
-        return 7u;
-    };
     if (!module_.before_restore()) {
-        return fail();
+        return fail(7);
     }
     const bool engine_result = module_.make_restore(false);
     const bool after = module_.after_restore();
     if (!after || !engine_result) {
-        return fail();
+        return fail(7);
     }
     if (last_) {
         if (!module_.after_restore_last_file()) {

@@ -234,8 +234,18 @@ INSTANTIATE_TEST_SUITE_P(Names, TakenCloneName, ::testing::Values("bk-user", "we
 // An archive name that is not one file name inside the operation directory (or
 // that the platform reads as an ID) is refused before anything is created;
 // the clean-up never reaches outside the operation directory.
-class UnsafeArchiveName : public kevra_e2e::TemplateBackupTest, public ::testing::WithParamInterface<const char*> {};
+struct UnsafeNameCase {
+    const char* label;
+    const char* archive_name;
+    int exit_status;
+    const char* logged;
+};
 
+class UnsafeArchiveName : public kevra_e2e::TemplateBackupTest, public ::testing::WithParamInterface<UnsafeNameCase> {};
+
+// A name that is not a plain file name is refused by the framework before it
+// makes the snapshot directory; one the platform would read as an ID, by the
+// template module before it clones.
 TEST_P(UnsafeArchiveName, IsRefusedBeforeAnythingIsCreated)
 {
     declare_four_image_template();
@@ -243,11 +253,13 @@ TEST_P(UnsafeArchiveName, IsRefusedBeforeAnythingIsCreated)
     kevra_test::write_file(op_dir_ + "/keep", "operation directory content");
     kevra_test::write_file(parent + "/keep-parent", "outside the operation directory");
 
-    const auto result = backup("web", GetParam());
-    EXPECT_EQ(result.exit_status, 6) << result.out << result.err;
-    EXPECT_TRUE(contains(log(), "prepare_resource_before_backup(const bool&): the archive name")) << log();
+    const auto result = backup("web", GetParam().archive_name);
+    EXPECT_EQ(result.exit_status, GetParam().exit_status) << result.out << result.err;
+    EXPECT_TRUE(contains(log(), GetParam().logged)) << log();
     EXPECT_TRUE(fs::exists(op_dir_ + "/keep"));
     EXPECT_TRUE(fs::exists(parent + "/keep-parent"));
+    // No snapshot directory was made for the name, inside the operation directory or out of it.
+    EXPECT_FALSE(fs::exists(op_dir_ + "/" + GetParam().archive_name + ".snap_dir"));
     EXPECT_EQ(platform_names("templates"), std::vector<std::string>{"web"});
     for (const std::string& call : platform_.calls("onetemplate")) {
         EXPECT_FALSE(contains(call, " clone ") || contains(call, " delete ")) << call;
@@ -255,13 +267,17 @@ TEST_P(UnsafeArchiveName, IsRefusedBeforeAnythingIsCreated)
     EXPECT_TRUE(platform_.calls("hxfd").empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, UnsafeArchiveName, ::testing::Values("..", ".", "sub/bk1", "17"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             const std::string name = info.param;
-                             if (name == "..") return std::string("Parent");
-                             if (name == ".") return std::string("Itself");
-                             if (name == "17") return std::string("DigitsOnly");
-                             return std::string("WithSlash");
+const char kNotPlain[] = "Backup module: the archive name must be a plain file name: ";
+const char kModuleRefusal[] = "prepare_resource_before_backup(const bool&): the archive name";
+
+INSTANTIATE_TEST_SUITE_P(Names, UnsafeArchiveName,
+                         ::testing::Values(UnsafeNameCase{"Parent", "..", 5, kNotPlain},
+                                           UnsafeNameCase{"Itself", ".", 5, kNotPlain},
+                                           UnsafeNameCase{"WithSlash", "sub/bk1", 5, kNotPlain},
+                                           UnsafeNameCase{"OutOfTheDirectory", "../escape", 5, kNotPlain},
+                                           UnsafeNameCase{"DigitsOnly", "17", 6, kModuleRefusal}),
+                         [](const ::testing::TestParamInfo<UnsafeNameCase>& info) {
+                             return std::string(info.param.label);
                          });
 
 // Two images whose stems are equal would overwrite each other in the archive:

@@ -268,7 +268,7 @@ TEST_F(EngineBackup, FileListingIsPrintedBetweenItsMarkers)
     EXPECT_THAT(platform_.calls("hxfd").back(), HasSubstr("/opt/kelvomar/bin/hxfd -l " + op_ + "/arch1.snap_dir/arch1.meta -v 1"));
 }
 
-TEST_F(EngineBackup, FailedListingFailsTheBackupAndKeepsTheSnapshotDirectory)
+TEST_F(EngineBackup, FailedListingFailsTheBackupAndLeavesNoSnapshotDirectory)
 {
     KEVRA_REQUIRE_SANDBOX();
     stage("disk.0", "bytes");
@@ -277,7 +277,7 @@ TEST_F(EngineBackup, FailedListingFailsTheBackupAndKeepsTheSnapshotDirectory)
                                   "file_list:true"});
     EXPECT_EQ(run.status, 6u) << run.out;
     EXPECT_THAT(run.out, Not(HasSubstr("FILE LISTING START:")));
-    EXPECT_TRUE(fs::exists(op_ + "/arch1.snap_dir"));
+    EXPECT_FALSE(fs::exists(op_ + "/arch1.snap_dir"));
     EXPECT_THAT(log_.text(), HasSubstr("bool HxModuleUniversal::close_backup(const bool&): command produced error: "
                                        "/opt/kelvomar/bin/hxfd -l '"));
 }

@@ -113,15 +113,7 @@ std::string TemplateRestoreTest::make_archive(const std::string& name,
 
 std::vector<std::string> TemplateRestoreTest::tree(const std::string& directory) const
 {
-    std::vector<std::string> paths;
-    if (!fs::exists(directory)) {
-        return paths;
-    }
-    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
-        paths.push_back(fs::relative(it->path(), directory).string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
+    return kevra_test::list_tree(directory);
 }
 
 std::vector<std::string> TemplateRestoreTest::images_named(const std::string& prefix) const

@@ -126,12 +126,15 @@ TEST_F(RestoreFailure, MissingSnapshotFileOrOneWithoutMetaFileEndsWithTwo)
         {"no meta", empty_snapshot, "Snapshot doesn't contain any metafile!"},
         {"wrong extension", restore_dir_ + "/bk1.tar", "Invalid snapshot file extension: "},
     };
+    const std::vector<std::string> operation_directory_before = tree(restore_dir_);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         const auto result = run_module({"-r", kRecord, "-d", restore_dir_, "-m", kServer, "-T", kTask, "-M",
                                         c.snapshot, "-e", "last:true"});
         EXPECT_EQ(result.exit_status, 2);
         EXPECT_TRUE(contains(log(), c.record)) << log();
+        // Neither the restore directory nor anything unpacked into it stays behind.
+        EXPECT_EQ(tree(restore_dir_), operation_directory_before);
         EXPECT_EQ(platform_names("templates"), templates_before_);
         EXPECT_EQ(platform_names("images"), images_before_);
         EXPECT_EQ(engine_calls(), 0u);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <boost/filesystem.hpp>
+
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -106,6 +109,19 @@ std::string scratch_dir(const std::string& name) {
   const std::string dir = std::string(root != nullptr ? root : "/tmp") + "/scratch-" + name;
   ::mkdir(dir.c_str(), 0755);
   return dir;
+}
+
+std::vector<std::string> list_tree(const std::string& directory) {
+  namespace fs = boost::filesystem;
+  std::vector<std::string> paths;
+  if (!fs::exists(directory)) {
+    return paths;
+  }
+  for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
+    paths.push_back(fs::relative(it->path(), directory).string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
 }
 
 }  // namespace kevra_test

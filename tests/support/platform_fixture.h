@@ -60,4 +60,7 @@ void write_file(const std::string& path, const std::string& content);
 // A private scratch folder of the current sandbox, created on first use.
 std::string scratch_dir(const std::string& name);
 
+// Every path below `directory`, relative to it and sorted; empty when it does not exist.
+std::vector<std::string> list_tree(const std::string& directory);
+
 }  // namespace kevra_test
