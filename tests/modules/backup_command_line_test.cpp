@@ -28,6 +28,8 @@ class BackupCommandLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Cases that start afresh within one test call SetUp again: drop the last folder.
+        if (!dir_.empty()) fs::remove_all(dir_);
         dir_ = fs::temp_directory_path() / fs::unique_path("kevra-backup-cmd-%%%%%%%%");
         fs::create_directories(dir_);
         list_ = (dir_ / "list").string();

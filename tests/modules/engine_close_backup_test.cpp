@@ -20,6 +20,8 @@ class CloseBackup : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Cases that start afresh within one test call SetUp again: drop the last folder.
+        if (!op_.empty()) fs::remove_all(op_);
         op_ = fs::temp_directory_path() / fs::unique_path("kevra-close-%%%%%%%%");
         module_.opts().tmp_operation_directory = op_.string();
         module_.opts().archive_name = "a1";

@@ -48,6 +48,8 @@ class SnapshotFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Cases that start afresh within one test call SetUp again: drop the last folder.
+        if (!root_.empty()) fs::remove_all(root_);
         root_ = fs::temp_directory_path() / fs::unique_path("kevra-snapshot-%%%%%%%%");
         backup_dir_ = root_ / "backup op";
         restore_dir_ = root_ / "restore op";

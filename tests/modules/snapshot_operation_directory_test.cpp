@@ -44,6 +44,8 @@ class RestoreDirectory : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Cases that start afresh within one test call SetUp again: drop the last folder.
+        if (!op_.empty()) fs::remove_all(op_);
         op_ = fs::temp_directory_path() / fs::unique_path("kevra-restore-dir-%%%%%%%%");
         fs::create_directories(op_);
         module_.opts().tmp_operation_directory = op_.string();
