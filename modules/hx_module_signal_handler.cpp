@@ -54,13 +54,24 @@ void shutdown_timeout_handler(int)
     ::_exit(kTerminatedStatus);
 }
 
-void install(int signal, void (*handler)(int), int flags)
+void install(int signal, void (*handler)(int), int flags, int also_blocked = 0)
 {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
+    if (also_blocked != 0) {
+        sigaddset(&action.sa_mask, also_blocked);
+    }
     action.sa_flags = flags;
     ::sigaction(signal, &action, nullptr);
+}
+
+void unblock(int signal)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void restore_default(int signal)
@@ -119,8 +130,11 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
     install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
     install(SIGSEGV, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
-    install(SIGTSTP, &HxModuleSignalHandler::pause_handler, SA_RESTART);
-    install(SIGCONT, &HxModuleSignalHandler::continue_handler, SA_RESTART);
+    // A stop and a continue sent in quick succession must not overtake each
+    // other inside the handlers: each handler starts with the other signal
+    // blocked (see pause_handler).
+    install(SIGTSTP, &HxModuleSignalHandler::pause_handler, SA_RESTART, SIGCONT);
+    install(SIGCONT, &HxModuleSignalHandler::continue_handler, SA_RESTART, SIGTSTP);
     install(SIGPIPE, &HxModuleSignalHandler::sigpipe_handler, SA_RESTART);
 }
 
@@ -174,10 +188,14 @@ void HxModuleSignalHandler::pause_handler(int signal)
     if (signal != SIGTSTP || module_ptr_ == nullptr || g_shutting_down) {
         return;
     }
-    // A continue that arrives from here on, even before the pause has begun,
-    // ends this pause.
+    // SIGCONT is blocked on entry, so a continue sent right after this stop
+    // cannot be counted before the mark is taken (which would leave the module
+    // paused for good) nor reach the engine before the stop does (which would
+    // leave the engine stopped). Once both are done, a pending continue is let
+    // in and ends this pause, even before the pause has begun.
     mark_stop();
     module_ptr_->send_signal_to_hxfd(SIGTSTP);
+    unblock(SIGCONT);
     module_ptr_->set_to_pause();
 }
 
