@@ -17,12 +17,14 @@
 // blocking hook's child pid, written once it blocks), "ticks" (a counter the
 // blocking hook advances every 20 ms), "finish" (created by the test: the
 // blocking hook returns).
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -154,6 +156,42 @@ public:
     }
 
 private:
+    // Starts the process that stands for the engine (sleep 300) and returns
+    // once it runs that program, as the engine does when the module learns its
+    // pid; -1 when it cannot be started. Until its exec the child must not run
+    // the module's signal handlers (a stop sent to it would pause a copy of
+    // the module instead of stopping it), so it starts with every signal
+    // blocked and puts the dispositions back to their defaults first.
+    static pid_t start_engine()
+    {
+        int exec_pipe[2];
+        if (::pipe2(exec_pipe, O_CLOEXEC) != 0) {
+            return -1;
+        }
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        ::sigprocmask(SIG_SETMASK, &all, &previous);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(exec_pipe[0]);
+            for (int signal = 1; signal < NSIG; ++signal) {
+                ::signal(signal, SIG_DFL);
+            }
+            ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+            ::execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        ::close(exec_pipe[1]);
+        // The write end closes at the child's exec (or exit): end of file then.
+        char byte = 0;
+        while (child > 0 && ::read(exec_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        ::close(exec_pipe[0]);
+        return child;
+    }
+
     void event(const std::string& name)
     {
         std::ofstream(dir_ + "/events", std::ios::app) << name << "\n";
@@ -164,11 +202,7 @@ private:
         if (env("KEVRA_TEST_BLOCK_IN") != hook) {
             return;
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        const pid_t child = start_engine();
         if (env("KEVRA_TEST_ENGINE") == "1") {
             hxfd_pid_ = child;
         }
