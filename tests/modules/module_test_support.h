@@ -13,48 +13,15 @@
 
 #include "common/hx_logger.h"
 #include "modules/hx_module_universal.h"
+#include "tests/support/log_capture.h"
 
 namespace module_test {
 
-class MemoryLogger : public HxDestination::HxLogger {
-public:
-    explicit MemoryLogger(std::shared_ptr<std::string> text) : text_(std::move(text)) {}
-
-protected:
-    int write_log_impl(const std::string& text) override
-    {
-        *text_ += text;
-        return 0;
-    }
-
-private:
-    std::shared_ptr<std::string> text_;
-};
-
 // Routes every record, at every level up to Debug, into text() while it lives;
 // the logging configuration is read from a scratch file, never the host's.
-class LogCapture {
+class LogCapture : public kevra_test::LogCapture {
 public:
-    LogCapture()
-    {
-        static const std::string config =
-            (boost::filesystem::temp_directory_path() / "kevra-module-test-hx_logger.config").string();
-        HxLogStream::clear_loggers();
-        HxLogStream::set_config_path(config);
-        HxLogStream::set_default_loggers(std::make_unique<MemoryLogger>(text_));
-        HxLogStream(HxLogLvl::Debug) << "log capture starts" << std::endl;
-        HxLogStream::set_global_log_level(HxLogLvl::Debug);
-        text_->clear();
-    }
-    ~LogCapture() { HxLogStream::clear_loggers(); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    const std::string& text() const { return *text_; }
-    void clear() { text_->clear(); }
-
-private:
-    std::shared_ptr<std::string> text_ = std::make_shared<std::string>();
+    LogCapture() : kevra_test::LogCapture(kevra_test::temp_log_config("kevra-module-test-hx_logger.config")) {}
 };
 
 // argv for parse_module_options and init: argv[0] is the program.

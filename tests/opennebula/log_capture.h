@@ -7,18 +7,19 @@
 #include <boost/filesystem.hpp>
 
 #include <fstream>
-#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/run_program.h"
 
 namespace opennebula_test {
 
-// Installs a capturing destination for every level (and a private logging
-// configuration file) for the life of the fixture.
+// Installs a capturing destination as the only one (and a private logging
+// configuration file) for the life of the fixture; the level stays as it is.
 class LogCapture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -40,6 +41,7 @@ protected:
 private:
     std::string scratch_;
     std::string config_path_;  // the logging configuration path before SetUp
+    std::optional<kevra_test::LogCapture> capture_;
 };
 
 // The text of a recorded document in tests/opennebula/data/.
@@ -51,40 +53,18 @@ void write_file(const std::string& path, const std::string& text);
 // The content of the file at `path` (empty when it cannot be read).
 std::string read_file(const std::string& path);
 
-namespace detail {
-
-inline std::vector<std::string>& captured()
-{
-    static std::vector<std::string> records;
-    return records;
-}
-
-class CaptureLogger : public HxDestination::HxLogger {
-protected:
-    int write_log_impl(const std::string& text) override
-    {
-        captured().push_back(text);
-        return 0;
-    }
-};
-
-}  // namespace detail
-
 inline void LogCapture::SetUp()
 {
     namespace fs = boost::filesystem;
     scratch_ = fs::unique_path(fs::temp_directory_path() / "kevra-opennebula-%%%%-%%%%-%%%%").string();
     fs::create_directories(scratch_);
     config_path_ = HxLogStream::config_path();
-    HxLogStream::set_config_path(scratch_ + "/hx_logger.config");
-    HxLogStream::clear_loggers();
-    HxLogStream::set_default_loggers(std::unique_ptr<HxDestination::HxLogger>(new detail::CaptureLogger));
-    detail::captured().clear();
+    capture_.emplace(scratch_ + "/hx_logger.config", kevra_test::CaptureLevel::unchanged);
 }
 
 inline void LogCapture::TearDown()
 {
-    HxLogStream::clear_loggers();
+    capture_.reset();
     HxLogStream::set_config_path(config_path_);
     boost::system::error_code ignored;
     boost::filesystem::remove_all(scratch_, ignored);
@@ -92,17 +72,17 @@ inline void LogCapture::TearDown()
 
 inline const std::vector<std::string>& LogCapture::records() const
 {
-    return detail::captured();
+    return capture_->records();
 }
 
 inline void LogCapture::clear_records()
 {
-    detail::captured().clear();
+    capture_->clear();
 }
 
 inline bool LogCapture::logged(const std::string& piece) const
 {
-    for (const std::string& record : detail::captured())
+    for (const std::string& record : records())
         if (record.find(piece) != std::string::npos)
             return true;
     return false;
@@ -110,10 +90,7 @@ inline bool LogCapture::logged(const std::string& piece) const
 
 inline std::string LogCapture::all_records() const
 {
-    std::string joined;
-    for (const std::string& record : detail::captured())
-        joined += record;
-    return joined;
+    return capture_->text();
 }
 
 inline std::string recorded_document(const std::string& name)

@@ -1,53 +1,21 @@
 // The template module's own parameters, listings and start-up settings.
 #include <gtest/gtest.h>
 
-#include <boost/filesystem.hpp>
-
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
 #include "template_module/entry_point.h"
 #include "template_module/hx_module_kevra_template.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
-class MemoryLogger : public HxDestination::HxLogger {
-public:
-    explicit MemoryLogger(std::shared_ptr<std::string> text) : text_(std::move(text)) {}
-
-protected:
-    int write_log_impl(const std::string& text) override
-    {
-        *text_ += text;
-        return 0;
-    }
-
-private:
-    std::shared_ptr<std::string> text_;
-};
-
 // Every record into text() while it lives; never the host's logging configuration.
-class LogCapture {
+class LogCapture : public kevra_test::LogCapture {
 public:
-    LogCapture()
-    {
-        static const std::string config =
-            (boost::filesystem::temp_directory_path() / "kevra-template-test-hx_logger.config").string();
-        HxLogStream::clear_loggers();
-        HxLogStream::set_config_path(config);
-        HxLogStream::set_default_loggers(std::make_unique<MemoryLogger>(text_));
-        HxLogStream(HxLogLvl::Debug) << "log capture starts" << std::endl;
-        HxLogStream::set_global_log_level(HxLogLvl::Debug);
-        text_->clear();
-    }
-    ~LogCapture() { HxLogStream::clear_loggers(); }
-    const std::string& text() const { return *text_; }
-
-private:
-    std::shared_ptr<std::string> text_ = std::make_shared<std::string>();
+    LogCapture() : kevra_test::LogCapture(kevra_test::temp_log_config("kevra-template-test-hx_logger.config")) {}
 };
 
 struct TemplateModule : HxModuleKevraTemplate {

@@ -7,29 +7,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/hw_platform.h"
 #include "common/hx_logger.h"
 #include "common/scoped_env.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
-
-class MemoryLogger : public HxDestination::HxLogger {
-public:
-    explicit MemoryLogger(std::shared_ptr<std::string> text) : text_(std::move(text)) {}
-
-protected:
-    int write_log_impl(const std::string& text) override
-    {
-        *text_ += text;
-        return 0;
-    }
-
-private:
-    std::shared_ptr<std::string> text_;
-};
 
 const char kDmidecode[] = "/usr/sbin/dmidecode";
 
@@ -42,16 +29,14 @@ protected:
             return;
         }
         const char* tmp = std::getenv("TMPDIR");
-        HxLogStream::set_config_path(std::string(tmp ? tmp : "/tmp") + "/hw-platform-hx_logger.config");
-        HxLogStream::set_default_loggers(std::make_unique<MemoryLogger>(log_));
-        HxLogStream(HxLogLvl::Debug) << "capture starts" << std::endl;
-        log_->clear();
+        log_.emplace(std::string(tmp ? tmp : "/tmp") + "/hw-platform-hx_logger.config",
+                     kevra_test::CaptureLevel::unchanged);
         // Only the sandbox's own tool folders: no dmidecode but the one written here.
         path_ = std::make_unique<EnvironmentVariable>("PATH", "/usr/sbin:/usr/bin:/bin");
         std::remove("/usr/bin/dmidecode");
         std::remove(kDmidecode);
     }
-    void TearDown() override { HxLogStream::set_default_loggers(); }
+    void TearDown() override { log_.reset(); }
 
     // A dmidecode that records its arguments and prints `output`.
     void install_dmidecode(const std::string& output)
@@ -69,7 +54,7 @@ protected:
         return line;
     }
 
-    std::shared_ptr<std::string> log_ = std::make_shared<std::string>();
+    std::optional<kevra_test::LogCapture> log_;
     std::unique_ptr<EnvironmentVariable> path_;
     std::string args_file_;
 };
@@ -96,7 +81,7 @@ TEST_F(HwPlatform, ManufacturerAndProductLinesAreAppended)
     EXPECT_TRUE(hx_utils_common::get_hw_platform(output));
     EXPECT_EQ(output, "kept:\tManufacturer: QEMU\n\tProduct Name: Standard PC (Q35 + ICH9, 2009)\n");
     EXPECT_EQ(recorded_args(), "-t system");
-    EXPECT_EQ(*log_, "");
+    EXPECT_EQ(log_->text(), "");
 }
 
 TEST_F(HwPlatform, FailuresAreLoggedWithCommandAndOutput)
@@ -122,11 +107,11 @@ TEST_F(HwPlatform, FailuresAreLoggedWithCommandAndOutput)
         std::string output;
         EXPECT_FALSE(hx_utils_common::get_hw_platform(output)) << c.what;
         EXPECT_EQ(output, c.output) << c.what;
-        EXPECT_NE(log_->find("bool hx_utils_common::get_hw_platform(std::string&): the following command produced "
-                             "an error: dmidecode -t system|grep 'Manufacturer\\|Product'"),
+        EXPECT_NE(log_->text().find("bool hx_utils_common::get_hw_platform(std::string&): the following command produced "
+                                    "an error: dmidecode -t system|grep 'Manufacturer\\|Product'"),
                   std::string::npos)
-            << c.what << ": " << *log_;
-        EXPECT_NE(log_->find("command output: " + output), std::string::npos) << c.what << ": " << *log_;
+            << c.what << ": " << log_->text();
+        EXPECT_NE(log_->text().find("command output: " + output), std::string::npos) << c.what << ": " << log_->text();
     }
 }
 
