@@ -18,6 +18,7 @@
 
 #include "crypto/builtin_constants.h"
 #include "crypto/hxcrypto/kuznyechik.h"
+#include "tests/crypto/hex_text.h"
 
 namespace {
 
@@ -27,23 +28,8 @@ using hxcrypto::ctr;
 using hxcrypto::kuznyechik;
 using hxcrypto::stream_cipher;
 
-bytes from_hex(const std::string& hex) {
-    bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string to_hex(const unsigned char* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
-std::string to_hex(const bytes& b) { return to_hex(b.data(), b.size()); }
+using crypto_test::hex;
+using crypto_test::unhex;
 
 bytes pattern(size_t n, unsigned seed) {
     bytes b(n);
@@ -81,25 +67,25 @@ protected:
         for (size_t b = 0; b < n; ++b) {
             unsigned char counter[16];
             dec.decrypt_block(stream.data() + 16 * b, counter);
-            blocks.push_back(to_hex(counter, 16));
+            blocks.push_back(hex(counter, 16));
         }
         return blocks;
     }
-    const bytes key = from_hex(kKey);
+    const bytes key = unhex(kKey);
 };
 
 TEST_F(CtrMode, StandardExampleBothDirections) {
-    const bytes plain = from_hex(kPlain);
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
-    ASSERT_TRUE(keyed(from_hex(kIv))->encrypt(plain.data(), plain.size(), out.data()));
-    EXPECT_EQ(to_hex(out), kCipher);
+    ASSERT_TRUE(keyed(unhex(kIv))->encrypt(plain.data(), plain.size(), out.data()));
+    EXPECT_EQ(hex(out), kCipher);
     bytes back(out.size());
-    ASSERT_TRUE(keyed(from_hex(kIv))->decrypt(out.data(), out.size(), back.data()));
-    EXPECT_EQ(to_hex(back), kPlain);
+    ASSERT_TRUE(keyed(unhex(kIv))->decrypt(out.data(), out.size(), back.data()));
+    EXPECT_EQ(hex(back), kPlain);
 }
 
 TEST_F(CtrMode, StandardExampleCounterIsTheHalfBlockValueThenZeros) {
-    EXPECT_EQ(counter_blocks(from_hex(kIv), 4),
+    EXPECT_EQ(counter_blocks(unhex(kIv), 4),
               (std::vector<std::string>{"1234567890abcef00000000000000000", "1234567890abcef00000000000000001",
                                         "1234567890abcef00000000000000002", "1234567890abcef00000000000000003"}));
 }
@@ -108,7 +94,7 @@ TEST_F(CtrMode, StandardExampleCounterIsTheHalfBlockValueThenZeros) {
 // 14-byte block count from zero.
 TEST_F(CtrMode, BuiltInLayoutIsTwoConstantBytesThenABlockCount) {
     const bytes iv(kelvomar::kCounterConstant, kelvomar::kCounterConstant + 2);
-    const std::string head = to_hex(iv);
+    const std::string head = hex(iv);
     EXPECT_EQ(counter_blocks(iv, 3), (std::vector<std::string>{head + std::string(27, '0') + "0",
                                                                head + std::string(27, '0') + "1",
                                                                head + std::string(27, '0') + "2"}));
@@ -124,7 +110,7 @@ void PrintTo(const wrap_case& c, std::ostream* os) { *os << c.start; }
 class CtrWrap : public CtrMode, public ::testing::WithParamInterface<wrap_case> {};
 
 TEST_P(CtrWrap, CounterCarriesAcrossTheWholeBlock) {
-    const std::vector<std::string> blocks = counter_blocks(from_hex(GetParam().start), 2);
+    const std::vector<std::string> blocks = counter_blocks(unhex(GetParam().start), 2);
     EXPECT_EQ(blocks[0], GetParam().start);
     EXPECT_EQ(blocks[1], GetParam().next);
 }
@@ -146,15 +132,15 @@ TEST_F(CtrMode, TextInPiecesContinuesOneKeystream) {
         for (size_t n : split) total += n;
         const bytes text = pattern(total, 9);
         bytes whole(total);
-        ASSERT_TRUE(keyed(from_hex(kIv))->encrypt(text.data(), total, whole.data()));
-        std::unique_ptr<ctr> c = keyed(from_hex(kIv));
+        ASSERT_TRUE(keyed(unhex(kIv))->encrypt(text.data(), total, whole.data()));
+        std::unique_ptr<ctr> c = keyed(unhex(kIv));
         bytes pieces(total);
         size_t at = 0;
         for (size_t n : split) {
             ASSERT_TRUE(c->encrypt(text.data() + at, n, pieces.data() + at));
             at += n;
         }
-        EXPECT_EQ(to_hex(pieces), to_hex(whole)) << "split starting with " << split[0] << " of " << total << " bytes";
+        EXPECT_EQ(hex(pieces), hex(whole)) << "split starting with " << split[0] << " of " << total << " bytes";
     }
 }
 
@@ -164,21 +150,21 @@ TEST_F(CtrMode, EveryLengthRoundTripsInPlace) {
     for (size_t len = 0; len <= 80; ++len) {
         const bytes text = pattern(len, static_cast<unsigned>(len));
         bytes buf = text;
-        ASSERT_TRUE(keyed(from_hex(kIv))->encrypt(buf.data(), len, buf.data()));
+        ASSERT_TRUE(keyed(unhex(kIv))->encrypt(buf.data(), len, buf.data()));
         if (len >= 4) {
             EXPECT_NE(buf, text) << len;
         }
-        ASSERT_TRUE(keyed(from_hex(kIv))->decrypt(buf.data(), len, buf.data()));
+        ASSERT_TRUE(keyed(unhex(kIv))->decrypt(buf.data(), len, buf.data()));
         EXPECT_EQ(buf, text) << len;
     }
 }
 
 TEST_F(CtrMode, PartialLastBlockUsesTheStartOfTheNextKeystreamBlock) {
     bytes stream(48);
-    ASSERT_TRUE(keyed(from_hex(kIv))->encrypt(stream.data(), stream.size(), stream.data()));
+    ASSERT_TRUE(keyed(unhex(kIv))->encrypt(stream.data(), stream.size(), stream.data()));
     const bytes text = pattern(37, 4);
     bytes out(37);
-    ASSERT_TRUE(keyed(from_hex(kIv))->encrypt(text.data(), text.size(), out.data()));
+    ASSERT_TRUE(keyed(unhex(kIv))->encrypt(text.data(), text.size(), out.data()));
     for (size_t i = 32; i < 37; ++i) EXPECT_EQ(out[i], text[i] ^ stream[i]) << i;
 }
 
@@ -200,7 +186,7 @@ TEST_P(CtrRefusal, InitFailsAndNothingIsEncrypted) {
     const refusal_case& c = GetParam();
     bytes long_key(64, 0x5a);
     bytes long_iv(32, 0xa5);
-    std::unique_ptr<ctr> cipher = keyed(from_hex(kIv));
+    std::unique_ptr<ctr> cipher = keyed(unhex(kIv));
     EXPECT_FALSE(cipher->init(c.null_key ? nullptr : long_key.data(), c.keylen, c.null_iv ? nullptr : long_iv.data(), c.ivlen));
     const bytes text = pattern(20, 1);
     bytes out(20, 0xee);
@@ -221,13 +207,13 @@ INSTANTIATE_TEST_SUITE_P(Inputs, CtrRefusal,
 TEST_F(CtrMode, LongerKeyUsesItsFirstKeyBytesAndFullBlockIvIsAccepted) {
     bytes long_key = key;
     long_key.resize(40, 0x77);
-    const bytes iv = from_hex("1234567890abcef00000000000000000");
+    const bytes iv = unhex("1234567890abcef00000000000000000");
     std::unique_ptr<ctr> c(new ctr(kuznyechik()));
     ASSERT_TRUE(c->init(long_key.data(), long_key.size(), iv.data(), iv.size()));
-    const bytes plain = from_hex(kPlain);
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
     ASSERT_TRUE(c->encrypt(plain.data(), plain.size(), out.data()));
-    EXPECT_EQ(to_hex(out), kCipher);
+    EXPECT_EQ(hex(out), kCipher);
 }
 
 TEST_F(CtrMode, NoIvCountsFromZero) {
@@ -237,59 +223,59 @@ TEST_F(CtrMode, NoIvCountsFromZero) {
     ASSERT_TRUE(c->encrypt(stream.data(), stream.size(), stream.data()));
     bytes zero_start(32);
     ASSERT_TRUE(keyed(bytes(16, 0))->encrypt(zero_start.data(), zero_start.size(), zero_start.data()));
-    EXPECT_EQ(to_hex(stream), to_hex(zero_start));
+    EXPECT_EQ(hex(stream), hex(zero_start));
 }
 
 TEST_F(CtrMode, ZeroLengthCallChangesNothing) {
-    std::unique_ptr<ctr> c = keyed(from_hex(kIv));
-    const bytes plain = from_hex(kPlain);
+    std::unique_ptr<ctr> c = keyed(unhex(kIv));
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
     ASSERT_TRUE(c->encrypt(plain.data(), 7, out.data()));
     ASSERT_TRUE(c->encrypt(nullptr, 0, nullptr));
     ASSERT_TRUE(c->encrypt(plain.data() + 7, plain.size() - 7, out.data() + 7));
-    EXPECT_EQ(to_hex(out), kCipher);
+    EXPECT_EQ(hex(out), kCipher);
 }
 
 TEST_F(CtrMode, CloneAndClearLeaveNoKey) {
-    std::unique_ptr<ctr> c = keyed(from_hex(kIv));
+    std::unique_ptr<ctr> c = keyed(unhex(kIv));
     std::unique_ptr<stream_cipher> copy(c->clone());
     ASSERT_NE(dynamic_cast<ctr*>(copy.get()), nullptr);
     EXPECT_EQ(copy->keysize(), 256u);
     EXPECT_EQ(copy->ivsize(), 128u);
-    const bytes plain = from_hex(kPlain);
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
     EXPECT_FALSE(copy->encrypt(plain.data(), plain.size(), out.data()));
-    const bytes iv = from_hex(kIv);
+    const bytes iv = unhex(kIv);
     ASSERT_TRUE(copy->init(key.data(), key.size(), iv.data(), iv.size()));
     ASSERT_TRUE(copy->encrypt(plain.data(), plain.size(), out.data()));
-    EXPECT_EQ(to_hex(out), kCipher);
+    EXPECT_EQ(hex(out), kCipher);
 
     c->clear();
     EXPECT_FALSE(c->encrypt(plain.data(), plain.size(), out.data()));
 }
 
 TEST_F(CtrMode, NewInitRestartsTheKeystream) {
-    std::unique_ptr<ctr> c = keyed(from_hex(kIv));
-    const bytes plain = from_hex(kPlain);
+    std::unique_ptr<ctr> c = keyed(unhex(kIv));
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
     ASSERT_TRUE(c->encrypt(plain.data(), 21, out.data()));
-    const bytes iv = from_hex(kIv);
+    const bytes iv = unhex(kIv);
     ASSERT_TRUE(c->init(key.data(), key.size(), iv.data(), iv.size()));
     ASSERT_TRUE(c->encrypt(plain.data(), plain.size(), out.data()));
-    EXPECT_EQ(to_hex(out), kCipher);
+    EXPECT_EQ(hex(out), kCipher);
 }
 
 TEST(CtrOwnership, CallersCipherNeedsNoKeyAndIsNotUsed) {
     auto source = std::make_unique<kuznyechik>();
     ctr c(*source);
     source.reset();
-    const bytes key = from_hex(kKey);
-    const bytes iv = from_hex(kIv);
+    const bytes key = unhex(kKey);
+    const bytes iv = unhex(kIv);
     ASSERT_TRUE(c.init(key.data(), key.size(), iv.data(), iv.size()));
-    const bytes plain = from_hex(kPlain);
+    const bytes plain = unhex(kPlain);
     bytes out(plain.size());
     ASSERT_TRUE(c.encrypt(plain.data(), plain.size(), out.data()));
-    EXPECT_EQ(to_hex(out), kCipher);
+    EXPECT_EQ(hex(out), kCipher);
 }
 
 // A transparent block cipher of any block size: E(x) = x XOR the key, so the
@@ -331,19 +317,19 @@ TEST_P(CtrOverAnyBlockSize, CounterCoversTheWholeBlockAndPiecesAgree) {
     bytes stream(5 * nb + 3);
     ASSERT_TRUE(c.encrypt(stream.data(), stream.size(), stream.data()));
     std::vector<std::string> counters;
-    for (size_t b = 0; b < 5; ++b) counters.push_back(to_hex(stream.data() + b * nb, nb));
+    for (size_t b = 0; b < 5; ++b) counters.push_back(hex(stream.data() + b * nb, nb));
     const std::string ones(2 * (nb - 2), 'f');
     const std::string zeros(2 * (nb - 2), '0');
     EXPECT_EQ(counters, (std::vector<std::string>{"41" + ones + "fe", "41" + ones + "ff", "42" + zeros + "00",
                                                   "42" + zeros + "01", "42" + zeros + "02"}));
-    EXPECT_EQ(to_hex(stream.data() + 5 * nb, 3), "420000");
+    EXPECT_EQ(hex(stream.data() + 5 * nb, 3), "420000");
 
     ASSERT_TRUE(c.init(key.data(), key.size(), iv.data(), iv.size()));
     bytes pieces(stream.size());
     const size_t first = nb / 2 + 1;
     ASSERT_TRUE(c.encrypt(pieces.data(), first, pieces.data()));
     ASSERT_TRUE(c.encrypt(pieces.data() + first, pieces.size() - first, pieces.data() + first));
-    EXPECT_EQ(to_hex(pieces), to_hex(stream));
+    EXPECT_EQ(hex(pieces), hex(stream));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, CtrOverAnyBlockSize, ::testing::Values(8, 16, 24, 32, 64, 200));
@@ -384,7 +370,7 @@ TEST(CtrOracle, RandomTextsInRandomPiecesMatchOpenSslGost) {
             ASSERT_TRUE(ours.encrypt(text.data() + at, piece, out.data() + at));
             at += piece;
         }
-        ASSERT_EQ(to_hex(out), to_hex(expected)) << "trial " << trial << ", " << text.size() << " bytes";
+        ASSERT_EQ(hex(out), hex(expected)) << "trial " << trial << ", " << text.size() << " bytes";
     }
     EVP_CIPHER_free(gost);
     OSSL_PROVIDER_unload(provider);

@@ -12,26 +12,12 @@
 
 #include "crypto/hxcrypto/crypto_hash.h"
 #include "crypto/hxcrypto/sha256.h"
+#include "tests/crypto/hex_text.h"
 
 namespace hash_test {
 
-inline std::string hex(const unsigned char* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-inline std::string hex(const std::vector<unsigned char>& v) { return hex(v.data(), v.size()); }
-
-inline std::vector<unsigned char> unhex(const std::string& s) {
-    std::vector<unsigned char> v;
-    for (size_t i = 0; i + 1 < s.size(); i += 2)
-        v.push_back(static_cast<unsigned char>(std::stoul(s.substr(i, 2), nullptr, 16)));
-    return v;
-}
+using crypto_test::hex;
+using crypto_test::unhex;
 
 inline std::vector<unsigned char> random_bytes(size_t n, uint32_t seed) {
     std::mt19937 gen(seed);

@@ -15,29 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/crypto/hex_text.h"
+
 namespace {
 
 using bytes = std::vector<unsigned char>;
 using hxcrypto::block_cipher;
 using hxcrypto::kuznyechik;
 
-bytes from_hex(const std::string& hex) {
-    bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string to_hex(const unsigned char* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
-std::string to_hex(const bytes& b) { return to_hex(b.data(), b.size()); }
+using crypto_test::hex;
+using crypto_test::unhex;
 
 const std::string kKey = "8899aabbccddeeff0011223344556677fedcba98765432100123456789abcdef";
 const std::string kPlain = "1122334455667700ffeeddccbbaa9988";
@@ -78,12 +65,12 @@ class KuznyechikTransform : public ::testing::TestWithParam<transform_case> {};
 
 TEST_P(KuznyechikTransform, GivesThePublishedValueInPlaceToo) {
     const transform_case& c = GetParam();
-    bytes in = from_hex(c.in);
+    bytes in = unhex(c.in);
     bytes out(16);
     c.apply(in.data(), out.data());
-    EXPECT_EQ(to_hex(out), c.out);
+    EXPECT_EQ(hex(out), c.out);
     c.apply(in.data(), in.data());
-    EXPECT_EQ(to_hex(in), c.out);
+    EXPECT_EQ(hex(in), c.out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rfc7801, KuznyechikTransform, ::testing::ValuesIn(kTransformCases),
@@ -118,7 +105,7 @@ TEST(KuznyechikSchedule, IterationConstantsArePublishedValues) {
     for (unsigned i = 1; i <= 8; ++i) {
         unsigned char c[16];
         kuznyechik::iteration_constant(i, c);
-        EXPECT_EQ(to_hex(c, 16), expected[i - 1]) << "C" << i;
+        EXPECT_EQ(hex(c, 16), expected[i - 1]) << "C" << i;
     }
 }
 
@@ -131,16 +118,16 @@ TEST(KuznyechikSchedule, RoundKeysArePublishedValues) {
         "bb44e25378c73123a5f32f73cdb6e517", "72e9dd7416bcf45b755dbaa88e4a4043",
     };
     kuznyechik k;
-    ASSERT_TRUE(k.init(from_hex(kKey).data(), block_cipher::encryption));
+    ASSERT_TRUE(k.init(unhex(kKey).data(), block_cipher::encryption));
     for (size_t i = 0; i < 10; ++i) {
         unsigned char rk[16];
         k.round_key(i, rk);
-        EXPECT_EQ(to_hex(rk, 16), expected[i]) << "K" << i + 1;
+        EXPECT_EQ(hex(rk, 16), expected[i]) << "K" << i + 1;
     }
 }
 
 TEST(KuznyechikSchedule, DecryptionKeysAreTheInverseLinearTransformOfKeysTwoToTen) {
-    const bytes key = from_hex(kKey);
+    const bytes key = unhex(kKey);
     kuznyechik enc;
     kuznyechik dec;
     ASSERT_TRUE(enc.init(key.data(), block_cipher::encryption));
@@ -151,7 +138,7 @@ TEST(KuznyechikSchedule, DecryptionKeysAreTheInverseLinearTransformOfKeysTwoToTe
         enc.round_key(i, e);
         dec.round_key(i, d);
         if (i > 0) kuznyechik::apply_inverse_l(e, e);
-        EXPECT_EQ(to_hex(d, 16), to_hex(e, 16)) << "round key " << i;
+        EXPECT_EQ(hex(d, 16), hex(e, 16)) << "round key " << i;
     }
 }
 
@@ -163,33 +150,33 @@ protected:
         ASSERT_TRUE(enc.init(key.data(), block_cipher::encryption));
         ASSERT_TRUE(dec.init(key.data(), block_cipher::decryption));
     }
-    const bytes key = from_hex(kKey);
+    const bytes key = unhex(kKey);
     kuznyechik enc;
     kuznyechik dec;
 };
 
 TEST_F(KuznyechikBlock, WorkedExampleBothDirections) {
     unsigned char out[16];
-    enc.encrypt_block(from_hex(kPlain).data(), out);
-    EXPECT_EQ(to_hex(out, 16), kCipher);
-    dec.decrypt_block(from_hex(kCipher).data(), out);
-    EXPECT_EQ(to_hex(out, 16), kPlain);
+    enc.encrypt_block(unhex(kPlain).data(), out);
+    EXPECT_EQ(hex(out, 16), kCipher);
+    dec.decrypt_block(unhex(kCipher).data(), out);
+    EXPECT_EQ(hex(out, 16), kPlain);
 }
 
 TEST_F(KuznyechikBlock, ScheduleOfTheOtherDirectionGivesAWrongBlock) {
     unsigned char out[16];
-    enc.decrypt_block(from_hex(kCipher).data(), out);
-    EXPECT_NE(to_hex(out, 16), kPlain);
-    dec.encrypt_block(from_hex(kPlain).data(), out);
-    EXPECT_NE(to_hex(out, 16), kCipher);
+    enc.decrypt_block(unhex(kCipher).data(), out);
+    EXPECT_NE(hex(out, 16), kPlain);
+    dec.encrypt_block(unhex(kPlain).data(), out);
+    EXPECT_NE(hex(out, 16), kCipher);
 }
 
 TEST_F(KuznyechikBlock, InPlaceEqualsSeparateBuffers) {
-    bytes buf = from_hex(kPlain);
+    bytes buf = unhex(kPlain);
     enc.encrypt_block(buf.data(), buf.data());
-    EXPECT_EQ(to_hex(buf), kCipher);
+    EXPECT_EQ(hex(buf), kCipher);
     dec.decrypt_block(buf.data(), buf.data());
-    EXPECT_EQ(to_hex(buf), kPlain);
+    EXPECT_EQ(hex(buf), kPlain);
 }
 
 // Runs below, at and above the four blocks that are worked side by side.
@@ -214,11 +201,11 @@ TEST_F(KuznyechikBlock, CloneHasNoKeyUntilItsOwnInit) {
     std::unique_ptr<block_cipher> copy(enc.clone());
     ASSERT_NE(dynamic_cast<kuznyechik*>(copy.get()), nullptr);
     unsigned char out[16];
-    copy->encrypt_block(from_hex(kPlain).data(), out);
-    EXPECT_NE(to_hex(out, 16), kCipher);
+    copy->encrypt_block(unhex(kPlain).data(), out);
+    EXPECT_NE(hex(out, 16), kCipher);
     ASSERT_TRUE(copy->init(key.data(), block_cipher::encryption));
-    copy->encrypt_block(from_hex(kPlain).data(), out);
-    EXPECT_EQ(to_hex(out, 16), kCipher);
+    copy->encrypt_block(unhex(kPlain).data(), out);
+    EXPECT_EQ(hex(out, 16), kCipher);
 }
 
 TEST_F(KuznyechikBlock, ClearWipesEveryRoundKey) {
@@ -226,7 +213,7 @@ TEST_F(KuznyechikBlock, ClearWipesEveryRoundKey) {
     for (size_t i = 0; i < 10; ++i) {
         unsigned char rk[16];
         enc.round_key(i, rk);
-        EXPECT_EQ(to_hex(rk, 16), std::string(32, '0')) << "round key " << i;
+        EXPECT_EQ(hex(rk, 16), std::string(32, '0')) << "round key " << i;
     }
 }
 
@@ -285,11 +272,11 @@ TEST(KuznyechikOracle, RandomKeysAndBlocksMatchOpenSslGost) {
         ASSERT_TRUE(dec.init(key.data(), block_cipher::decryption));
         bytes ours(plain.size());
         enc.encrypt_blocks(plain.data(), ours.data(), 8);
-        ASSERT_EQ(to_hex(ours), to_hex(gost.run(key, plain, true))) << "trial " << trial;
+        ASSERT_EQ(hex(ours), hex(gost.run(key, plain, true))) << "trial " << trial;
         bytes back(plain.size());
         dec.decrypt_blocks(ours.data(), back.data(), 8);
         ASSERT_EQ(back, plain) << "trial " << trial;
-        ASSERT_EQ(to_hex(gost.run(key, ours, false)), to_hex(plain)) << "trial " << trial;
+        ASSERT_EQ(hex(gost.run(key, ours, false)), hex(plain)) << "trial " << trial;
     }
 }
 
