@@ -8,22 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/cases/standin_test.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
 
-using kevra_test::Platform;
 using kevra_test::read_file;
 
-class StandinChanges : public ::testing::Test {
+class StandinChanges : public kevra_test::StandinTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!kevra_test::in_sandbox(why)) {
-      return;
-    }
-    p_.fixture({"reset"});
+  void arrange() override {
     p_.declare_web_template();
   }
 
@@ -35,8 +30,6 @@ class StandinChanges : public ::testing::Test {
   }
 
   std::string show(const std::string& command) { return p_.shell(command).out; }
-
-  Platform p_;
 };
 
 TEST_F(StandinChanges, RecursiveCloneCopiesEveryImageBackedDiskWithItsData) {

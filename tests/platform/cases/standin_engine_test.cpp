@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/platform/cases/standin_test.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
 
-using kevra_test::Platform;
 using kevra_test::ProgramResult;
 using kevra_test::read_file;
 using kevra_test::write_file;
@@ -29,14 +29,9 @@ const std::string kEngine = "/opt/kelvomar/bin/hxfd";
 const std::string kKeys = " -x /opt/kelvomar/keys/master-key,/opt/kelvomar/keys/secret-key.pem";
 const std::string kSecret = "/opt/kelvomar/var/tasks//task_secret_T1";
 
-class StandinEngine : public ::testing::Test {
+class StandinEngine : public kevra_test::StandinTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!kevra_test::in_sandbox(why)) {
-      return;
-    }
-    p_.fixture({"reset"});
+  void arrange() override {
     p_.fixture({"task-secret", "T1"});
     op_ = kevra_test::scratch_dir("op");
     data_ = kevra_test::scratch_dir("data dir");
@@ -98,7 +93,6 @@ class StandinEngine : public ::testing::Test {
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "modes survive";
   }
 
-  Platform p_;
   std::string op_, data_, list_;
   std::vector<std::pair<std::string, std::string>> files_;
 };

@@ -5,21 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/cases/standin_test.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
 
-using kevra_test::Platform;
-
-class StandinFaults : public ::testing::Test {
+class StandinFaults : public kevra_test::StandinTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!kevra_test::in_sandbox(why)) {
-      return;
-    }
-    p_.fixture({"reset"});
+  void arrange() override {
     p_.fixture({"config", "--lock-queries", "0"});
     p_.datastore({"--name", "default"});
     p_.image({"--name", "web-os", "--datastore", "default", "--content", "os"});
@@ -32,8 +26,6 @@ class StandinFaults : public ::testing::Test {
     const auto at = xml.find("<STATE>");
     return at == std::string::npos ? "" : xml.substr(at + 7, xml.find('<', at + 7) - at - 7);
   }
-
-  Platform p_;
 };
 
 struct ToolFault {

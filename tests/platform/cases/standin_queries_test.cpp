@@ -8,23 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/cases/standin_test.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
 
-using kevra_test::Platform;
-
 // A template "web" with two FILE images and one RBD image, plus a volatile
 // disk between them; a BLOCK image in an LVM datastore; a host with a VM.
-class StandinQueries : public ::testing::Test {
+class StandinQueries : public kevra_test::StandinTest {
  protected:
-  void SetUp() override {
-    std::string why;
-    if (!kevra_test::in_sandbox(why)) {
-      return;
-    }
-    p_.fixture({"reset"});
+  void arrange() override {
     files_ = p_.datastore({"--name", "default", "--free-mb", "5120"});
     ceph_ = p_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
     lvm_ = p_.datastore({"--name", "lvm", "--tm-mad", "lvm_lvm"});
@@ -40,7 +34,6 @@ class StandinQueries : public ::testing::Test {
     p_.fixture({"vm", "--name", "web-vm", "--host", "node1", "--disk", "IMAGE_ID=" + block_});
   }
 
-  Platform p_;
   std::string files_, ceph_, lvm_, os_, data_, rbd_, block_, web_;
 };
 
