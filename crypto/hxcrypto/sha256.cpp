@@ -109,13 +109,12 @@ void sha256::clear() {
 
 void sha256::transform(const unsigned char* blocks, uint64_t count) {
     uint32_t* s = H.get();
-    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+    SHA256_LOAD_WORKING(s);
     for (; count > 0; --count, blocks += 64) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i)
             w[i] = load_be32(blocks + 4 * i);
-        const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
-        uint32_t mx, my = b ^ c;
+        SHA256_BLOCK_BEGIN();
 
 #define SHA256_PORTABLE_WK0(i) (w[i] + SHA256_K[i])
         SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK0, 0, mx, my);
@@ -131,23 +130,9 @@ void sha256::transform(const unsigned char* blocks, uint64_t count) {
         SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SHA256_PORTABLE_WK, 48, mx, my);
 #undef SHA256_PORTABLE_WK
 
-        a += a0;
-        b += b0;
-        c += c0;
-        d += d0;
-        e += e0;
-        f += f0;
-        g += g0;
-        h += h0;
+        SHA256_BLOCK_END();
     }
-    s[0] = a;
-    s[1] = b;
-    s[2] = c;
-    s[3] = d;
-    s[4] = e;
-    s[5] = f;
-    s[6] = g;
-    s[7] = h;
+    SHA256_STORE_WORKING(s);
 }
 
 void sha256::update(const unsigned char* data, size_t len) {

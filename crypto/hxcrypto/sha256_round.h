@@ -45,3 +45,36 @@
 #define SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y) \
     SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, t, x, y);      \
     SHA256_EIGHT_ROUNDS(a, b, c, d, e, f, g, h, WK, (t) + 8, x, y)
+
+// The frame of a block function around its steps. SHA256_LOAD_WORKING(s)
+// declares a..h from the chaining words s[0..7] and SHA256_STORE_WORKING(s)
+// writes them back. Per block, SHA256_BLOCK_BEGIN() keeps a..h in a0..h0 and
+// declares the Maj helpers mx and my (my = b ^ c for the first step);
+// SHA256_BLOCK_END() adds the kept words back in.
+#define SHA256_LOAD_WORKING(s)                                      \
+    uint32_t a = (s)[0], b = (s)[1], c = (s)[2], d = (s)[3];        \
+    uint32_t e = (s)[4], f = (s)[5], g = (s)[6], h = (s)[7]
+
+#define SHA256_STORE_WORKING(s) \
+    (s)[0] = a;                 \
+    (s)[1] = b;                 \
+    (s)[2] = c;                 \
+    (s)[3] = d;                 \
+    (s)[4] = e;                 \
+    (s)[5] = f;                 \
+    (s)[6] = g;                 \
+    (s)[7] = h
+
+#define SHA256_BLOCK_BEGIN()                                                              \
+    const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;        \
+    uint32_t mx, my = b ^ c
+
+#define SHA256_BLOCK_END() \
+    a += a0;               \
+    b += b0;               \
+    c += c0;               \
+    d += d0;               \
+    e += e0;               \
+    f += f0;               \
+    g += g0;               \
+    h += h0

@@ -6,32 +6,15 @@
 
 #if defined(__x86_64__)
 
-#include <emmintrin.h>
-
-#include "crypto/hxcrypto/sha256_constants.h"
-#include "crypto/hxcrypto/sha256_round.h"
+#include "crypto/hxcrypto/3rdparty/sha256_sse_steps.h"
 
 #define SSE2_INLINE static inline __attribute__((always_inline, target("sse2")))
 
 namespace hxcrypto {
 namespace {
 
-SSE2_INLINE __m128i small_sigma0(__m128i x) {
-    __m128i r = _mm_srli_epi32(x, 3);
-    r = _mm_xor_si128(r, _mm_srli_epi32(x, 7));
-    r = _mm_xor_si128(r, _mm_slli_epi32(x, 25));
-    r = _mm_xor_si128(r, _mm_srli_epi32(x, 18));
-    r = _mm_xor_si128(r, _mm_slli_epi32(x, 14));
-    return r;
-}
-
-// s1 of the words in 32-bit lanes 0 and 2, each 64-bit lane holding its word twice.
-SSE2_INLINE __m128i small_sigma1_doubled(__m128i y) {
-    __m128i r = _mm_srli_epi32(y, 10);
-    r = _mm_xor_si128(r, _mm_srli_epi64(y, 17));
-    r = _mm_xor_si128(r, _mm_srli_epi64(y, 19));
-    return r;
-}
+using sse_steps::small_sigma0;
+using sse_steps::small_sigma1_doubled;
 
 // Given W[t-16..t-1] in x0..x3, returns W[t..t+3].
 SSE2_INLINE __m128i schedule(__m128i x0, __m128i x1, __m128i x2, __m128i x3) {
@@ -54,30 +37,7 @@ SSE2_INLINE __m128i load_be(const uint32_t* p) {
     return _mm_shufflehi_epi16(x, _MM_SHUFFLE(2, 3, 0, 1));
 }
 
-SSE2_INLINE __m128i k4(int t) { return _mm_load_si128(reinterpret_cast<const __m128i*>(SHA256_K + t)); }
-
 }  // namespace
-
-// W[t] + K[t] of the current block, kept in a ring of sixteen words.
-#define SSE2_WK(i) wk[(i) & 15]
-
-// Saves W[t..t+3] + K[t..t+3] from x0 into the ring; the empty asm makes the
-// steps read the words back from memory rather than out of the register.
-#define SSE2_SAVE_WK(x0, t)                                                                    \
-    _mm_store_si128(reinterpret_cast<__m128i*>(wk + ((t) & 15)), _mm_add_epi32(x0, k4(t)));   \
-    __asm__("" : "+m"(*reinterpret_cast<__m128i*>(wk + ((t) & 15))))
-
-// Four steps t..t+3, while x0 is replaced by W[t+16..t+19].
-#define SSE2_STEP4(x0, x1, x2, x3, t, a, b, c, d, e, f, g, h) \
-    SSE2_SAVE_WK(x0, t);                                       \
-    x0 = schedule(x0, x1, x2, x3);                             \
-    SHA256_FOUR_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, t, mx, my)
-
-#define SSE2_SIXTEEN_SCHEDULED(t)                                \
-    SSE2_STEP4(x0, x1, x2, x3, (t) + 0, a, b, c, d, e, f, g, h); \
-    SSE2_STEP4(x1, x2, x3, x0, (t) + 4, e, f, g, h, a, b, c, d); \
-    SSE2_STEP4(x2, x3, x0, x1, (t) + 8, a, b, c, d, e, f, g, h); \
-    SSE2_STEP4(x3, x0, x1, x2, (t) + 12, e, f, g, h, a, b, c, d)
 
 __attribute__((target("sse2"))) void X86_SHA256_HashBlocks(uint32_t* state, const uint32_t* data, size_t length) {
     if (length < 64)
@@ -86,40 +46,16 @@ __attribute__((target("sse2"))) void X86_SHA256_HashBlocks(uint32_t* state, cons
     _mm_store_si128(reinterpret_cast<__m128i*>(s), _mm_load_si128(reinterpret_cast<const __m128i*>(state)));
     _mm_store_si128(reinterpret_cast<__m128i*>(s + 4),
                     _mm_load_si128(reinterpret_cast<const __m128i*>(state + 4)));
-    uint32_t a = s[0], b = s[1], c = s[2], d = s[3], e = s[4], f = s[5], g = s[6], h = s[7];
+    SHA256_LOAD_WORKING(s);
     alignas(16) uint32_t wk[16];
 
     for (size_t blocks = length / 64; blocks > 0; --blocks, data += 16) {
         __m128i x0 = load_be(data), x1 = load_be(data + 4), x2 = load_be(data + 8), x3 = load_be(data + 12);
-        const uint32_t a0 = a, b0 = b, c0 = c, d0 = d, e0 = e, f0 = f, g0 = g, h0 = h;
-        uint32_t mx, my = b ^ c;
-
-        SSE2_SIXTEEN_SCHEDULED(0);
-        SSE2_SIXTEEN_SCHEDULED(16);
-        SSE2_SIXTEEN_SCHEDULED(32);
-        SSE2_SAVE_WK(x0, 48);
-        SSE2_SAVE_WK(x1, 52);
-        SSE2_SAVE_WK(x2, 56);
-        SSE2_SAVE_WK(x3, 60);
-        SHA256_SIXTEEN_ROUNDS(a, b, c, d, e, f, g, h, SSE2_WK, 48, mx, my);
-
-        a += a0;
-        b += b0;
-        c += c0;
-        d += d0;
-        e += e0;
-        f += f0;
-        g += g0;
-        h += h0;
+        SHA256_BLOCK_BEGIN();
+        SHA256_SSE_BLOCK_STEPS();
+        SHA256_BLOCK_END();
     }
-    s[0] = a;
-    s[1] = b;
-    s[2] = c;
-    s[3] = d;
-    s[4] = e;
-    s[5] = f;
-    s[6] = g;
-    s[7] = h;
+    SHA256_STORE_WORKING(s);
     _mm_store_si128(reinterpret_cast<__m128i*>(state), _mm_load_si128(reinterpret_cast<const __m128i*>(s)));
     _mm_store_si128(reinterpret_cast<__m128i*>(state + 4), _mm_load_si128(reinterpret_cast<const __m128i*>(s + 4)));
 }
