@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crypto/hxcrypto/block_buffer.h"
+
 namespace hxcrypto {
 namespace {
 
@@ -151,40 +153,13 @@ void md5::transform(const unsigned char* blocks, uint64_t count) {
 }
 
 void md5::update(const unsigned char* data, size_t len) {
-    if (pos > 0 && pos + len >= 64) {
-        const size_t take = 64 - pos;
-        std::memcpy(m + pos, data, take);
-        transform(m, 1);
-        total += static_cast<uint64_t>(take) * 8;
-        data += take;
-        len -= take;
-        pos = 0;
-    }
-    if (len >= 64) {
-        const size_t blocks = len / 64;
-        transform(data, blocks);
-        total += static_cast<uint64_t>(blocks) * 64 * 8;
-        data += blocks * 64;
-        len -= blocks * 64;
-    }
-    if (len > 0) {
-        std::memcpy(m + pos, data, len);
-        pos += len;
-        total += static_cast<uint64_t>(len) * 8;
-    }
+    auto compress = [this](const unsigned char* blocks, uint64_t count) { transform(blocks, count); };
+    absorb_blocks(m, pos, total, data, len, compress);
 }
 
 void md5::final(unsigned char* hash) {
-    m[pos++] = 0x80;
-    if (pos > 56) {
-        std::memset(m + pos, 0, 64 - pos);
-        transform(m, 1);
-        pos = 0;
-    }
-    std::memset(m + pos, 0, 56 - pos);
-    for (int i = 0; i < 8; ++i)
-        m[56 + i] = static_cast<unsigned char>(total >> (8 * i));
-    transform(m, 1);
+    auto compress = [this](const unsigned char* blocks, uint64_t count) { transform(blocks, count); };
+    pad_last_block<false>(m, pos, total, compress);
     for (int i = 0; i < 4; ++i)
         store_le32(hash + 4 * i, H[i]);
 }

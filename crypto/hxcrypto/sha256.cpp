@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/hxcrypto/3rdparty/sha256_kernels.h"
+#include "crypto/hxcrypto/block_buffer.h"
 #include "crypto/hxcrypto/sha256_constants.h"
 #include "crypto/hxcrypto/sha256_round.h"
 
@@ -135,41 +136,10 @@ void sha256::transform(const unsigned char* blocks, uint64_t count) {
     SHA256_STORE_WORKING(s);
 }
 
-void sha256::update(const unsigned char* data, size_t len) {
-    if (pos > 0 && pos + len >= 64) {
-        const size_t take = 64 - pos;
-        std::memcpy(m + pos, data, take);
-        transfunc(m, 1);
-        total += static_cast<uint64_t>(take) * 8;
-        data += take;
-        len -= take;
-        pos = 0;
-    }
-    if (len >= 64) {
-        const size_t blocks = len / 64;
-        transfunc(data, blocks);
-        total += static_cast<uint64_t>(blocks) * 64 * 8;
-        data += blocks * 64;
-        len -= blocks * 64;
-    }
-    if (len > 0) {
-        std::memcpy(m + pos, data, len);
-        pos += len;
-        total += static_cast<uint64_t>(len) * 8;
-    }
-}
+void sha256::update(const unsigned char* data, size_t len) { absorb_blocks(m, pos, total, data, len, transfunc); }
 
 void sha256::final(unsigned char* hash) {
-    m[pos++] = 0x80;
-    if (pos > 56) {
-        std::memset(m + pos, 0, 64 - pos);
-        transfunc(m, 1);
-        pos = 0;
-    }
-    std::memset(m + pos, 0, 56 - pos);
-    for (int i = 0; i < 8; ++i)
-        m[56 + i] = static_cast<unsigned char>(total >> (56 - 8 * i));
-    transfunc(m, 1);
+    pad_last_block<true>(m, pos, total, transfunc);
     uint32_t* s = H.get();
     for (int i = 0; i < 8; ++i) {
         const uint32_t v = s[i];
