@@ -5,7 +5,7 @@
 #include "opennebula/file_link.h"
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
-#include "opennebula/vm_command_lines.h"
+#include "opennebula/vm_show.h"
 #include "opennebula/vm_queries.h"
 
 namespace hx_opennebula_common {
@@ -276,18 +276,10 @@ int load_VM_devices(const std::string& vm, std::vector<opennebula_device_info>& 
             log_error(prototype + ": can't get the hostname where VM resides");
             return 1;
         }
-        const std::string command = vm_show_command(vm);
-        std::string output;
-        if (run_command(command, output) != 0) {
-            log_error(prototype + ": can't get info for VM: " + vm);
-            log_error("Command was: " + command);
-            log_error("Command output: " + output);
-            return 1;
-        }
         static const xml_query kShow = {failure_form::command, "VM", ": document not parsed successfully",
                                         ": empty document: ", ": document of the wrong type, root node != VM: "};
         xml_document doc;
-        if (!accept_xml_output(prototype, output, kShow, doc))
+        if (!read_vm_show(prototype, vm, kShow, doc))
             return 1;
         xmlNode* root = xmlDocGetRootElement(doc.get());
         xmlNode* deploy = first_child_element(root, "DEPLOY_ID");

@@ -9,6 +9,7 @@
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
 #include "opennebula/vm_document_readers.h"
+#include "opennebula/vm_show.h"
 
 namespace hx_opennebula_common {
 
@@ -137,18 +138,10 @@ int get_VM_diskID(const std::string& vm, const std::string& target, int& disk_id
 int get_disk_id_and_source(const std::string& vm, const std::string& target, int& disk_id, std::string& source)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    const std::string command = vm_show_command(vm);
-    std::string output;
-    if (run_command(command, output) != 0) {
-        log_error(prototype + ": can't get info for VM: " + vm);
-        log_error("Command was: " + command);
-        log_error("Command output: " + output);
-        return 1;
-    }
     static const xml_query kShow = {failure_form::command, "VM", nullptr, nullptr,
                                     ": document of the wrong type, root node != VM", ": can't parse xml data"};
     xml_document doc;
-    if (!accept_xml_output(prototype, output, kShow, doc))
+    if (!read_vm_show(prototype, vm, kShow, doc))
         return 1;
     xmlNode* disk = vm_disk_with_target(xmlDocGetRootElement(doc.get()), target);
     if (disk == nullptr)

@@ -6,6 +6,7 @@
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
 #include "opennebula/vm_document_readers.h"
+#include "opennebula/vm_show.h"
 
 namespace hx_opennebula_common {
 
@@ -139,16 +140,8 @@ int get_eth0_mac_addr(const std::string& vm, std::string& mac)
     const std::string prototype = __PRETTY_FUNCTION__;
     static const xml_query kShow = {failure_form::command, "VM", nullptr, nullptr,
                                     ": document of the wrong type, root node != VM: "};
-    const std::string command = vm_show_command(vm);
-    std::string output;
-    if (run_command(command, output) != 0) {
-        log_error(prototype + ": can't get info for VM: " + vm);
-        log_error("Command was: " + command);
-        log_error("Command output: " + output);
-        return 1;
-    }
     xml_document doc;
-    if (!accept_xml_output(prototype, output, kShow, doc))
+    if (!read_vm_show(prototype, vm, kShow, doc))
         return 1;
     return find_eth0_mac(xmlDocGetRootElement(doc.get()), mac) ? 0 : 1;
 }

@@ -4,8 +4,8 @@
 
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
-#include "opennebula/vm_command_lines.h"
 #include "opennebula/vm_document_readers.h"
+#include "opennebula/vm_show.h"
 
 namespace hx_opennebula_common {
 
@@ -13,18 +13,10 @@ int create_vm_xml(const std::string& vm, const std::string& path, const std::str
 {
     const std::string prototype = __PRETTY_FUNCTION__;
     try {
-        const std::string command = vm_show_command(vm);
-        std::string output;
-        if (run_command(command, output) != 0) {
-            log_error(prototype + ": can't get info for VM: " + vm);
-            log_error("Command was: " + command);
-            log_error("Command output: " + output);
-            return 1;
-        }
         static const xml_query kShow = {failure_form::command, "VM", ": document not parsed successfully",
                                         ": empty document: ", ": document of the wrong type, root node != VM: "};
         xml_document doc;
-        if (!accept_xml_output(prototype, output, kShow, doc))
+        if (!read_vm_show(prototype, vm, kShow, doc))
             return 1;
         xmlNode* root = xmlDocGetRootElement(doc.get());
         std::string vm_name;
