@@ -9,28 +9,13 @@
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
 #include "tests/opennebula/log_capture.h"
+#include "tests/opennebula/vm_test_support.h"
 
 namespace hx = hx_opennebula_common;
 
 namespace {
 
-// "NAME=text;NAME=text" of the element children of `node`; nested elements as NAME{...}.
-std::string outline(xmlNode* node)
-{
-    std::string text;
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type != XML_ELEMENT_NODE)
-            continue;
-        if (!text.empty())
-            text += ";";
-        bool nested = false;
-        for (xmlNode* inner = child->children; inner != nullptr; inner = inner->next)
-            nested = nested || inner->type == XML_ELEMENT_NODE;
-        text += reinterpret_cast<const char*>(child->name);
-        text += nested ? "{" + outline(child) + "}" : "=" + hx::element_text(child);
-    }
-    return text;
-}
+using vm_test::outline;
 
 std::string vmtemplate(const std::string& template_children)
 {

@@ -37,7 +37,8 @@ inline hx_opennebula_common::xml_document parsed(const std::string& text)
     return doc;
 }
 
-// "NAME=text;NAME{...}" of the element children of `node`, in order.
+// "NAME=text;NAME{...}" of the element children of `node`, in order: an
+// element with element children as NAME{...} of them, any other as NAME=text.
 inline std::string outline(xmlNode* node)
 {
     std::string text;
