@@ -19,24 +19,13 @@
 #include "crypto/builtin_constants.h"
 #include "crypto/hxcrypto/kuznyechik.h"
 #include "tests/crypto/hash_test_util.h"
+#include "tests/support/string_cipher_calls.h"
 
 namespace {
 
-using hx_utils_common::server::decrypt_string;
-using hx_utils_common::server::encrypt_string;
 using hx_utils_common::server::hardware_id;
-
-std::string encrypted(std::string text)
-{
-    EXPECT_TRUE(encrypt_string(text));
-    return text;
-}
-
-std::string decrypted(std::string text)
-{
-    EXPECT_TRUE(decrypt_string(text));
-    return text;
-}
+using kevra_test::decrypted;
+using kevra_test::encrypted;
 
 bool lower_hex(const std::string& text)
 {

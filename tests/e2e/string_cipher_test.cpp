@@ -16,30 +16,19 @@
 #include "crypto/builtin_constants.h"
 #include "crypto/string_cipher.h"
 #include "tests/support/sandbox_guard.h"
+#include "tests/support/string_cipher_calls.h"
 
 namespace {
 
-using hx_utils_common::server::decrypt_string;
-using hx_utils_common::server::encrypt_string;
 using hx_utils_common::server::hardware_id;
+using kevra_test::decrypted;
+using kevra_test::encrypted;
 
 const char kMachineId[] = "/etc/machine-id";
 
 void write_machine_id(const std::string& content)
 {
     std::ofstream(kMachineId, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string encrypted(std::string text)
-{
-    EXPECT_TRUE(encrypt_string(text));
-    return text;
-}
-
-std::string decrypted(std::string text)
-{
-    EXPECT_TRUE(decrypt_string(text));
-    return text;
 }
 
 std::string system_name()
