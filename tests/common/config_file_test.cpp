@@ -13,22 +13,15 @@
 #include <boost/filesystem.hpp>
 
 #include "common/config_file.h"
+#include "tests/support/path_files.h"
 
 namespace fs = boost::filesystem;
 using hx_config::ConfigFile;
 
 namespace {
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path.string(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path.string(), std::ios::binary) << text;
-}
+using kevra_test::read_file;
+using kevra_test::write_file;
 
 // The entries as "#<comment text>" or "<name>=<value>", in file order.
 std::vector<std::string> entries(const ConfigFile& config) {

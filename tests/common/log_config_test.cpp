@@ -8,26 +8,17 @@
 #include <boost/filesystem.hpp>
 
 #include "common/hx_logger.h"
+#include "tests/support/default_log_config.h"
+#include "tests/support/path_files.h"
 
 namespace fs = boost::filesystem;
 using HxDestination::FileLogger;
 
 namespace {
 
-const char* const kDefaultFile =
-    "#Logging level: Error, Warning, Info, Debug, Debug1, Debug2, Debug3, Debug4\n"
-    "log_level Info\n"
-    "#Maximum size of log file in Mb\n"
-    "log_file_max_size 1\n"
-    "#Number of stored log file rotations, log file itself is not included\n"
-    "log_file_max_rotate 10\n";
+using kevra_test::read_file;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path.string(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+const char* const kDefaultFile = kevra_test::kDefaultLogConfig;
 
 class Discard : public HxDestination::HxLogger {
 protected:

@@ -15,11 +15,15 @@
 #include <boost/filesystem.hpp>
 
 #include "common/hx_logger.h"
+#include "tests/support/path_files.h"
 
 namespace fs = boost::filesystem;
 using HxDestination::FileLogger;
 
 namespace {
+
+using kevra_test::read_file;
+using kevra_test::write_file;
 
 std::time_t local_time(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
@@ -31,17 +35,6 @@ std::time_t local_time(int year, int month, int day, int hour, int minute, int s
     tm.tm_sec = second;
     tm.tm_isdst = -1;
     return std::mktime(&tm);
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path.string(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path.string(), std::ios::binary) << text;
 }
 
 class LogFile : public ::testing::Test {

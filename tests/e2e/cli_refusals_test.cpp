@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/platform_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sandbox_guard.h"
 
@@ -19,16 +20,10 @@ namespace fs = boost::filesystem;
 
 namespace {
 
+using kevra_test::read_file;
+
 const char* const kLogFile = "/opt/kelvomar/log/kevra_template.log";
 const char* const kRefusal = "int main(int, char**): wrong combination of options";
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::set<std::string> tree(const std::string& root)
 {

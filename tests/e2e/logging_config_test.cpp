@@ -14,6 +14,8 @@
 
 #include "common/config_file.h"
 #include "common/hx_logger.h"
+#include "tests/support/default_log_config.h"
+#include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace fs = boost::filesystem;
@@ -21,29 +23,15 @@ using HxDestination::FileLogger;
 
 namespace {
 
+using kevra_test::read_file;
+using kevra_test::write_file;
+
 const char* const kConfig = "/opt/kelvomar/etc/hx_logger.config";
 const char* const kEtc = "/opt/kelvomar/etc";
 const char* const kLogDir = "/opt/kelvomar/log";
 const char* const kLog = "/opt/kelvomar/log/logging_config_test.log";
 
-const char* const kDefaultFile =
-    "#Logging level: Error, Warning, Info, Debug, Debug1, Debug2, Debug3, Debug4\n"
-    "log_level Info\n"
-    "#Maximum size of log file in Mb\n"
-    "log_file_max_size 1\n"
-    "#Number of stored log file rotations, log file itself is not included\n"
-    "log_file_max_rotate 10\n";
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+const char* const kDefaultFile = kevra_test::kDefaultLogConfig;
 
 std::vector<std::string> names_in(const std::string& dir) {
     std::vector<std::string> names;

@@ -15,8 +15,11 @@
 #include "modules/esign_commands.h"
 #include "modules/hx_module_operations.h"
 #include "tests/modules/module_test_support.h"
+#include "tests/support/platform_fixture.h"
 
 namespace {
+
+using kevra_test::read_file;
 
 namespace fs = boost::filesystem;
 using ::testing::HasSubstr;
@@ -27,14 +30,6 @@ const std::string kParse =
     "virtual bool HxModuleUniversal::parse_esign_json(const std::string&, std::string&, std::string&, std::string&)";
 const std::string kVerify = "virtual bool HxModuleUniversal::verify_in_client_defined_storage()";
 const std::string kWrite = "bool HxModuleUniversal::write_esign(const std::string&, const std::string&)";
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The arguments a shell command line hands to its program, one per line:
 // the program path is replaced by printf.

@@ -3,6 +3,7 @@
 #include "tests/modules/engine_test_module.h"
 
 #include "modules/hx_module_operations.h"
+#include "tests/support/path_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,22 +17,12 @@
 
 namespace {
 
+using kevra_test::read_file;
+using kevra_test::write_file;
+
 namespace fs = boost::filesystem;
 using engine_test::EngineTestModule;
 using ::testing::HasSubstr;
-
-std::string read_file(const fs::path& path)
-{
-    std::ifstream in(path.string(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path.string(), std::ios::binary) << text;
-}
 
 // Every regular file below `root`, by its path relative to it, with its content.
 std::map<std::string, std::string> tree(const fs::path& root)

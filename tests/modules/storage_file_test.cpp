@@ -20,8 +20,11 @@
 #include "modules/client_defined_storage_file.h"
 #include "tests/e2e/storage_samples.h"
 #include "tests/modules/module_test_support.h"
+#include "tests/support/path_files.h"
 
 namespace {
+
+using kevra_test::write_file;
 
 namespace fs = boost::filesystem;
 using ::testing::HasSubstr;
@@ -41,11 +44,6 @@ std::string unhex(const std::string& hex)
         bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     }
     return bytes;
-}
-
-void write_file(const fs::path& path, const std::string& content)
-{
-    std::ofstream(path.string(), std::ios::binary) << content;
 }
 
 // ---- The cipher ------------------------------------------------------------------

@@ -6,14 +6,13 @@
 
 #include <boost/filesystem.hpp>
 
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/platform_fixture.h"
 #include "tests/support/run_program.h"
 
 namespace opennebula_test {
@@ -47,11 +46,9 @@ private:
 // The text of a recorded document in tests/opennebula/data/.
 std::string recorded_document(const std::string& name);
 
-// Writes `text` to `path`.
-void write_file(const std::string& path, const std::string& text);
-
-// The content of the file at `path` (empty when it cannot be read).
-std::string read_file(const std::string& path);
+// Whole files read and written as the sandbox runs do.
+using kevra_test::read_file;
+using kevra_test::write_file;
 
 inline void LogCapture::SetUp()
 {
@@ -96,19 +93,6 @@ inline std::string LogCapture::all_records() const
 inline std::string recorded_document(const std::string& name)
 {
     return read_file(kevra_test::source_path("tests/opennebula/data/" + name));
-}
-
-inline void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 }  // namespace opennebula_test
