@@ -4,6 +4,7 @@
 // reports the result files to the agent.
 #include "tests/modules/engine_test_log.h"
 #include "tests/modules/engine_test_module.h"
+#include "tests/support/argv.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/sandbox_guard.h"
 
@@ -28,26 +29,6 @@ namespace fs = boost::filesystem;
 using engine_test::EngineTestModule;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-// argv for parse_module_options; argv[0] is the module program.
-class Argv {
-public:
-    explicit Argv(std::vector<std::string> args)
-    {
-        texts_.push_back("/opt/kelvomar/bin/engine_test_module");
-        for (auto& arg : args)
-            texts_.push_back(std::move(arg));
-        for (auto& text : texts_)
-            pointers_.push_back(&text[0]);
-        pointers_.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(texts_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> texts_;
-    std::vector<char*> pointers_;
-};
 
 std::vector<std::string> lines_of(const std::string& text)
 {
@@ -104,7 +85,7 @@ protected:
 
     BackupRun backup(std::vector<std::string> args)
     {
-        Argv argv(std::move(args));
+        kevra_test::Argv argv(std::move(args), "/opt/kelvomar/bin/engine_test_module");
         BackupRun run;
         // init would also load the task's client-defined storages; this module
         // has none, so the command line is parsed directly.

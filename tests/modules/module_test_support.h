@@ -13,6 +13,7 @@
 
 #include "common/hx_logger.h"
 #include "modules/hx_module_universal.h"
+#include "tests/support/argv.h"
 #include "tests/support/log_capture.h"
 
 namespace module_test {
@@ -25,25 +26,12 @@ public:
 };
 
 // argv for parse_module_options and init: argv[0] is the program.
-class Argv {
+class Argv : public kevra_test::Argv {
 public:
     explicit Argv(std::vector<std::string> args, const std::string& program = "/opt/kelvomar/bin/test_module")
+        : kevra_test::Argv(std::move(args), program)
     {
-        texts_.push_back(program);
-        for (auto& arg : args) {
-            texts_.push_back(std::move(arg));
-        }
-        for (auto& text : texts_) {
-            pointers_.push_back(&text[0]);
-        }
-        pointers_.push_back(nullptr);
     }
-    int argc() const { return static_cast<int>(texts_.size()); }
-    char** argv() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> texts_;
-    std::vector<char*> pointers_;
 };
 
 // Answers of the test module's hooks.
