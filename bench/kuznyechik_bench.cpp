@@ -61,19 +61,24 @@ struct gost_provider {
     EVP_CIPHER* cipher = nullptr;
 };
 
-void BM_OpenSslGost_KuznyechikCtr_Message(benchmark::State& state) {
+// kuznyechik-ctr of the GOST provider, loaded once; null, with the benchmark
+// skipped, where the provider is not installed.
+const EVP_CIPHER* gost_cipher(benchmark::State& state) {
     static gost_provider gost;
-    if (gost.cipher == nullptr) {
-        state.SkipWithError("OpenSSL GOST provider (libengine-gost-openssl) not installed");
-        return;
-    }
+    if (gost.cipher == nullptr) state.SkipWithError("OpenSSL GOST provider (libengine-gost-openssl) not installed");
+    return gost.cipher;
+}
+
+void BM_OpenSslGost_KuznyechikCtr_Message(benchmark::State& state) {
+    const EVP_CIPHER* cipher = gost_cipher(state);
+    if (cipher == nullptr) return;
     const size_t n = static_cast<size_t>(state.range(0));
     const std::vector<unsigned char> in = input(n);
     std::vector<unsigned char> out(n + 16);
     EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
     for (auto _ : state) {
         int len = 0;
-        if (EVP_EncryptInit_ex(c, gost.cipher, nullptr, kKey, kIv) != 1 ||
+        if (EVP_EncryptInit_ex(c, cipher, nullptr, kKey, kIv) != 1 ||
             EVP_EncryptUpdate(c, out.data(), &len, in.data(), static_cast<int>(n)) != 1) {
             state.SkipWithError("OpenSSL refused the key");
             break;
@@ -103,16 +108,13 @@ void BM_Ours_KuznyechikCtr_Stream(benchmark::State& state) {
 }
 
 void BM_OpenSslGost_KuznyechikCtr_Stream(benchmark::State& state) {
-    static gost_provider gost;
-    if (gost.cipher == nullptr) {
-        state.SkipWithError("OpenSSL GOST provider (libengine-gost-openssl) not installed");
-        return;
-    }
+    const EVP_CIPHER* cipher = gost_cipher(state);
+    if (cipher == nullptr) return;
     const size_t n = static_cast<size_t>(state.range(0));
     const std::vector<unsigned char> in = input(n);
     std::vector<unsigned char> out(n + 16);
     EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
-    if (EVP_EncryptInit_ex(c, gost.cipher, nullptr, kKey, kIv) != 1) {
+    if (EVP_EncryptInit_ex(c, cipher, nullptr, kKey, kIv) != 1) {
         state.SkipWithError("OpenSSL refused the key");
         EVP_CIPHER_CTX_free(c);
         return;
