@@ -11,6 +11,8 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "opennebula/platform_command.h"
+#include "template_module/restore_rules.h"
 
 namespace {
 
@@ -20,35 +22,12 @@ const char* const kOsReleaseCommand =
 const char* const kVersionFile = "/etc/kevra_version";
 const char* const kPlatformTool = "/usr/bin/onevm";
 
-std::string without_newlines(std::string text)
-{
-    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
-    return text;
-}
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+using hx_opennebula_common::without_newlines;
 
 // The text without newlines, trimmed of blanks at both ends, every inner run of blanks made one blank.
 std::string normalised_os_name(const std::string& output)
 {
-    const std::string text = without_newlines(output);
-    std::string result;
-    bool pending_blank = false;
-    for (const char c : text) {
-        if (is_blank(c)) {
-            pending_blank = !result.empty();
-            continue;
-        }
-        if (pending_blank) {
-            result += ' ';
-            pending_blank = false;
-        }
-        result += c;
-    }
-    return result;
+    return kevra_template::normalised_list_line(without_newlines(output));
 }
 
 bool is_supported_os(const std::string& name)
