@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/hx_logger.h"
+#include "template_module/client_check.h"
 #include "template_module/restore_rules.h"
 
 namespace {
@@ -81,13 +82,7 @@ bool HxModuleKevraTemplate::before_restore()
                                          << std::endl;
             return false;
         }
-        const int code = check_client(false);
-        if (code != 0) {
-            HxLogStream(HxLogLvl::Error) << kBeforeSignature << ": unable to run the module on this client. "
-                                         << "Reason: " << code << std::endl;
-            return false;
-        }
-        return true;
+        return kevra_template::checked_client(*this, kBeforeSignature) == 0;
     } catch (const fs::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kBeforeSignature << ": filesystem_error:" << e.what() << std::endl;
     } catch (const std::exception& e) {

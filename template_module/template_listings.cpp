@@ -9,6 +9,7 @@
 #include "common/hx_utils_common.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/xml_access.h"
+#include "template_module/client_check.h"
 
 namespace {
 
@@ -22,12 +23,9 @@ int HxModuleKevraTemplate::list_header_labels()
 {
     const std::string signature = __PRETTY_FUNCTION__;
     if (!client_checked_) {
-        const int code = check_client(false);
-        if (code != 0) {
-            HxLogStream(HxLogLvl::Error) << signature << ": unable to run the module on this client. "
-                                         << "Reason: " << code << std::endl;
+        const int code = kevra_template::checked_client(*this, signature);
+        if (code != 0)
             return code;
-        }
     }
     std::string output;
     // The pipeline's status is that of awk: a list command that fails prints no
@@ -56,12 +54,9 @@ int HxModuleKevraTemplate::list_all_templates(const bool& with_header_labels)
 {
     using namespace hx_opennebula_common;
     const std::string signature = __PRETTY_FUNCTION__;
-    const int code = check_client(false);
-    if (code != 0) {
-        HxLogStream(HxLogLvl::Error) << signature << ": unable to run the module on this client. "
-                                     << "Reason: " << code << std::endl;
+    const int code = kevra_template::checked_client(*this, signature);
+    if (code != 0)
         return code;
-    }
 
     std::string output;
     if (hx_utils_common::execute_command(kPoolCommand, output) != 0) {
