@@ -276,10 +276,8 @@ int load_VM_devices(const std::string& vm, std::vector<opennebula_device_info>& 
             log_error(prototype + ": can't get the hostname where VM resides");
             return 1;
         }
-        static const xml_query kShow = {failure_form::command, "VM", ": document not parsed successfully",
-                                        ": empty document: ", ": document of the wrong type, root node != VM: "};
         xml_document doc;
-        if (!read_vm_show(prototype, vm, kShow, doc))
+        if (!read_vm_show(prototype, vm, kVmShowDocument, doc))
             return 1;
         xmlNode* root = xmlDocGetRootElement(doc.get());
         xmlNode* deploy = first_child_element(root, "DEPLOY_ID");

@@ -5,6 +5,9 @@
 
 namespace hx_opennebula_common {
 
+const xml_query kVmShowDocument = {failure_form::command, "VM", ": document not parsed successfully",
+                                   ": empty document: ", ": document of the wrong type, root node != VM: "};
+
 bool read_vm_show(const std::string& prototype, const std::string& vm, const xml_query& query, xml_document& doc)
 {
     const std::string command = vm_show_command(vm);

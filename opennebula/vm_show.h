@@ -10,6 +10,10 @@
 
 namespace hx_opennebula_common {
 
+// The checks of the VM document that the disk walk and the VM template file
+// read; each record of a document that does not qualify ends in ": ".
+extern const xml_query kVmShowDocument;
+
 // Runs "/usr/bin/onevm show '<vm>' -x" and checks its output as `query` says.
 // True with `doc` owning the VM document; false after logging the failure (the
 // three records of a failed command, or those of accept_xml_output).

@@ -13,10 +13,8 @@ int create_vm_xml(const std::string& vm, const std::string& path, const std::str
 {
     const std::string prototype = __PRETTY_FUNCTION__;
     try {
-        static const xml_query kShow = {failure_form::command, "VM", ": document not parsed successfully",
-                                        ": empty document: ", ": document of the wrong type, root node != VM: "};
         xml_document doc;
-        if (!read_vm_show(prototype, vm, kShow, doc))
+        if (!read_vm_show(prototype, vm, kVmShowDocument, doc))
             return 1;
         xmlNode* root = xmlDocGetRootElement(doc.get());
         std::string vm_name;
