@@ -34,16 +34,8 @@ bool HxModuleUniversal::create_OS_snapshot(std::string& device, bool mount, std:
 {
     static const char* const signature =
         "bool HxModuleUniversal::create_OS_snapshot(std::string&, bool, std::string&, std::string&)";
-    if (!is_OS_snapshot_using()) {
-        HxLogStream(HxLogLvl::Info) << "Snapshots are not used " << std::endl;
-        return false;
-    }
-    data_incomplete_ = true;
-    if (!snapshot_steps::usable_task_id(signature, options_.task_id)) {
-        return false;
-    }
     snapshot_steps::Source source;
-    if (!snapshot_steps::find_source(*this, signature, options_.resource, device, mount_point, source)) {
+    if (!snapshot_steps::begin_creation(*this, signature, options_.resource, device, mount_point, data_incomplete_, source)) {
         return false;
     }
     snapshot_steps::Mounting mounting;

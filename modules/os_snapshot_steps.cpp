@@ -92,6 +92,21 @@ bool find_source(const HxModuleUniversal& module, const char* signature, const s
     return true;
 }
 
+bool begin_creation(const HxModuleUniversal& module, const char* signature, const std::string& resource,
+                    const std::string& device, const std::string& given_mount_point, bool& data_incomplete,
+                    Source& source)
+{
+    if (!module.is_OS_snapshot_using()) {
+        HxLogStream(HxLogLvl::Info) << "Snapshots are not used " << std::endl;
+        return false;
+    }
+    data_incomplete = true;
+    if (!usable_task_id(signature, module.options().task_id)) {
+        return false;
+    }
+    return find_source(module, signature, resource, device, given_mount_point, source);
+}
+
 bool take(HxModuleUniversal& module, const Source& source, bool mount, const Mounting& mounting,
           std::unique_ptr<Snapshot>& driver, std::string& device)
 {

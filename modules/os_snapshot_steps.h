@@ -41,6 +41,14 @@ struct Source {
 bool find_source(const HxModuleUniversal& module, const char* signature, const std::string& resource,
                  const std::string& device, const std::string& given_mount_point, Source& source);
 
+// Steps 1 to 7 of a creation: snapshots in use (else an Info record "Snapshots
+// are not used "), then, with `data_incomplete` set, a usable task id of the
+// module and find_source. True with `source` filled in; false (logged) when a
+// step fails. Throws what find_source throws.
+bool begin_creation(const HxModuleUniversal& module, const char* signature, const std::string& resource,
+                    const std::string& device, const std::string& given_mount_point, bool& data_incomplete,
+                    Source& source);
+
 // How a creation mounts its snapshot and takes the mount back.
 struct Mounting {
     std::function<bool(const std::string& snapshot_device, const std::string& options)> mount;
