@@ -35,7 +35,8 @@ bool HxModuleUniversal::create_OS_snapshot(std::string& device, bool mount, std:
     static const char* const signature =
         "bool HxModuleUniversal::create_OS_snapshot(std::string&, bool, std::string&, std::string&)";
     snapshot_steps::Source source;
-    if (!snapshot_steps::begin_creation(*this, signature, options_.resource, device, mount_point, data_incomplete_, source)) {
+    if (!snapshot_steps::begin_creation(*this, signature, options_.resource, device, mount_point, data_incomplete_,
+                                        source)) {
         return false;
     }
     snapshot_steps::Mounting mounting;
