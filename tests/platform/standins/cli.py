@@ -173,6 +173,23 @@ def parse_options(args, accepted):
     return positional, options
 
 
+def each_listed(positional, answer, take, act):
+    """Goes through a comma-separated list of ids or names as the CLI's list
+    commands do: `take(ref)` finds and checks each one; where it raises Fail
+    the message is a warning and the list goes on, else `act(record)` runs.
+    Returns 255 when any was refused, else 0."""
+    status = 0
+    for ref in ",".join(positional).split(","):
+        try:
+            record = take(ref)
+        except Fail as failure:
+            answer.warn(failure.message)
+            status = 255
+            continue
+        act(record)
+    return status
+
+
 def need_params(command, positional, count, usage):
     if len(positional) < count:
         sys.stdout.write(usage + "\n")
@@ -184,6 +201,23 @@ def general_help(tool, subcommands):
     lines = ["## SYNOPSIS", "", "%s COMMAND [args..] [options..]" % tool, "", "## COMMANDS", ""]
     lines += ["* " + name for name in subcommands]
     return "\n".join(lines) + "\n"
+
+
+def dispatch(platform, args, answer, tool, subcommands, handlers, accepted):
+    """Runs the subcommand args[0] of `tool` as the platform CLI does.
+
+    No subcommand, or one without an entry in `handlers`, prints the general
+    help and exits 0. Otherwise the rest of `args` is split by parse_options
+    with `accepted` (a dict, or a function of the subcommand giving one), and
+    the handler's status is returned.
+    """
+    if not args or args[0] not in handlers:
+        answer.write(general_help(tool, subcommands))
+        return 0
+    if callable(accepted):
+        accepted = accepted(args[0])
+    positional, options = parse_options(args[1:], accepted)
+    return handlers[args[0]](platform, positional, options, answer)
 
 
 XML_OPTIONS = {"-x": ("xml", False), "--xml": ("xml", False)}

@@ -20,6 +20,18 @@ def owner(parent, record):
     parent.add("GNAME", "oneadmin" if record.get("uid", 0) == 0 else "users")
 
 
+def owned_record(tag, record, bits="110000000"):
+    """The element `tag` of a pool record, opened as every owned record is:
+    ID, owner, NAME, then PERMISSIONS with `bits` (none when bits is None)."""
+    root = Element(tag)
+    root.add("ID", record["id"])
+    owner(root, record)
+    root.add("NAME", record["name"])
+    if bits is not None:
+        permissions(root, bits)
+    return root
+
+
 def ids(parent, name, values):
     element = parent.add(name)
     for value in values:
@@ -28,22 +40,14 @@ def ids(parent, name, values):
 
 
 def template_doc(template):
-    root = Element("VMTEMPLATE")
-    root.add("ID", template["id"])
-    owner(root, template)
-    root.add("NAME", template["name"])
-    permissions(root)
+    root = owned_record("VMTEMPLATE", template)
     root.add("REGTIME", template["regtime"])
     root.append(template_element("TEMPLATE", template["attrs"]))
     return root
 
 
 def image_doc(platform, image):
-    root = Element("IMAGE")
-    root.add("ID", image["id"])
-    owner(root, image)
-    root.add("NAME", image["name"])
-    permissions(root)
+    root = owned_record("IMAGE", image)
     root.add("TYPE", image["type"])
     root.add("DISK_TYPE", image["disk_type"])
     root.add("PERSISTENT", image["persistent"])
@@ -78,11 +82,7 @@ def image_doc(platform, image):
 
 
 def datastore_doc(platform, datastore):
-    root = Element("DATASTORE")
-    root.add("ID", datastore["id"])
-    owner(root, datastore)
-    root.add("NAME", datastore["name"])
-    permissions(root, "110100000")
+    root = owned_record("DATASTORE", datastore, "110100000")
     root.add("DS_MAD", datastore["ds_mad"], cdata=True)
     root.add("TM_MAD", datastore["tm_mad"], cdata=True)
     root.add("BASE_PATH", datastore["base_path"], cdata=True)
@@ -145,12 +145,7 @@ def vm_disk(platform, vm, index, disk):
 
 
 def vm_doc(platform, vm, reduced=False):
-    root = Element("VM")
-    root.add("ID", vm["id"])
-    owner(root, vm)
-    root.add("NAME", vm["name"])
-    if not reduced:
-        permissions(root)
+    root = owned_record("VM", vm, None if reduced else "110000000")
     root.add("LAST_POLL", vm["stime"])
     root.add("STATE", vm["state"])
     root.add("LCM_STATE", vm["lcm_state"])

@@ -40,11 +40,7 @@ HANDLERS = {"show": show, "list": list_}
 
 
 def handle(platform, args, answer):
-    if not args or args[0] not in HANDLERS:
-        answer.write(cli.general_help("onehost", SUBCOMMANDS))
-        return 0
-    positional, options = cli.parse_options(args[1:], cli.XML_OPTIONS)
-    return HANDLERS[args[0]](platform, positional, options, answer)
+    return cli.dispatch(platform, args, answer, "onehost", SUBCOMMANDS, HANDLERS, cli.XML_OPTIONS)
 
 
 if __name__ == "__main__":

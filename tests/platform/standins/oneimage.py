@@ -75,20 +75,16 @@ def list_(platform, positional, options, answer):
 
 def delete(platform, positional, options, answer):
     cli.need_params("delete", positional, 1, "## USAGE\ndelete <range|imageid_list>")
-    status = 0
-    for ref in ",".join(positional).split(","):
-        try:
-            image = model.find(platform, "image", ref, "delete")
-            if image["state"] in (2, 8, 9, 10):
-                raise Fail("[one.image.delete] Cannot delete image %d. There are VMs using it." % image["id"])
-            if image["state"] == 6:
-                raise Fail("[one.image.delete] Cannot delete image %d. There are active clone operations." % image["id"])
-        except Fail as failure:
-            answer.warn(failure.message)
-            status = 255
-            continue
-        model.remove_image(platform, image)
-    return status
+
+    def deletable(ref):
+        image = model.find(platform, "image", ref, "delete")
+        if image["state"] in (2, 8, 9, 10):
+            raise Fail("[one.image.delete] Cannot delete image %d. There are VMs using it." % image["id"])
+        if image["state"] == 6:
+            raise Fail("[one.image.delete] Cannot delete image %d. There are active clone operations." % image["id"])
+        return image
+
+    return cli.each_listed(positional, answer, deletable, lambda image: model.remove_image(platform, image))
 
 
 def image_type_number(text):
@@ -173,17 +169,17 @@ def create(platform, positional, options, answer):
 HANDLERS = {"show": show, "list": list_, "delete": delete, "create": create}
 
 
-def handle(platform, args, answer):
-    if not args or args[0] not in HANDLERS:
-        answer.write(cli.general_help("oneimage", SUBCOMMANDS))
-        return 0
+def accepted_options(subcommand):
     accepted = dict(cli.XML_OPTIONS)
-    if args[0] == "create":
+    if subcommand == "create":
         accepted.update(CREATE_OPTIONS)
         if platform_has_driver_option():
             accepted["--driver"] = ("driver", True)
-    positional, options = cli.parse_options(args[1:], accepted)
-    return HANDLERS[args[0]](platform, positional, options, answer)
+    return accepted
+
+
+def handle(platform, args, answer):
+    return cli.dispatch(platform, args, answer, "oneimage", SUBCOMMANDS, HANDLERS, accepted_options)
 
 
 if __name__ == "__main__":

@@ -97,14 +97,8 @@ def clone(platform, positional, options, answer):
 
 def delete(platform, positional, options, answer):
     cli.need_params("delete", positional, 1, "## USAGE\ndelete <range|templateid_list>")
-    status = 0
-    for ref in ",".join(positional).split(","):
-        try:
-            template = model.find(platform, "template", ref, "delete")
-        except Fail as failure:
-            answer.warn(failure.message)
-            status = 255
-            continue
+
+    def remove(template):
         del platform.data["templates"][str(template["id"])]
         if options.get("recursive"):
             for disk in model.disks(template):
@@ -112,7 +106,8 @@ def delete(platform, positional, options, answer):
                 # Images that cannot go (in use) stay; the call still succeeds.
                 if image is not None and image["state"] not in (2, 6, 8, 9, 10):
                     model.remove_image(platform, image)
-    return status
+
+    return cli.each_listed(positional, answer, lambda ref: model.find(platform, "template", ref, "delete"), remove)
 
 
 def create(platform, positional, options, answer):
@@ -142,11 +137,7 @@ HANDLERS = {"show": show, "list": list_, "clone": clone, "delete": delete, "crea
 
 
 def handle(platform, args, answer):
-    if not args or args[0] not in HANDLERS:
-        answer.write(cli.general_help("onetemplate", SUBCOMMANDS))
-        return 0
-    positional, options = cli.parse_options(args[1:], OPTIONS)
-    return HANDLERS[args[0]](platform, positional, options, answer)
+    return cli.dispatch(platform, args, answer, "onetemplate", SUBCOMMANDS, HANDLERS, OPTIONS)
 
 
 if __name__ == "__main__":

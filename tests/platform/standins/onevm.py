@@ -91,11 +91,7 @@ HANDLERS = {"show": show, "list": list_, "poweroff": poweroff, "terminate": term
 
 
 def handle(platform, args, answer):
-    if not args or args[0] not in HANDLERS:
-        answer.write(cli.general_help("onevm", SUBCOMMANDS))
-        return 0
-    positional, options = cli.parse_options(args[1:], OPTIONS)
-    return HANDLERS[args[0]](platform, positional, options, answer)
+    return cli.dispatch(platform, args, answer, "onevm", SUBCOMMANDS, HANDLERS, OPTIONS)
 
 
 if __name__ == "__main__":
