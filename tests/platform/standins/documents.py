@@ -144,6 +144,14 @@ def vm_disk(platform, vm, index, disk):
     return values
 
 
+def disk_elements(template, disks):
+    """One DISK element in `template` a disk, its attributes in name order."""
+    for disk in disks:
+        element = template.add("DISK")
+        for key in sorted(disk):
+            element.add(key, disk[key], cdata=True)
+
+
 def vm_doc(platform, vm, reduced=False):
     root = owned_record("VM", vm, None if reduced else "110000000")
     root.add("LAST_POLL", vm["stime"])
@@ -167,10 +175,7 @@ def vm_doc(platform, vm, reduced=False):
     if reduced:
         template.add("CPU", vm.get("cpu", "1"), cdata=True)
         template.add("MEMORY", vm.get("memory", "512"), cdata=True)
-        for disk in disks_xml:
-            element = template.add("DISK")
-            for key in sorted(disk):
-                element.add(key, disk[key], cdata=True)
+        disk_elements(template, disks_xml)
         root.append(template)
         root.add("USER_TEMPLATE")
         history = root.add("HISTORY_RECORDS")
@@ -186,10 +191,7 @@ def vm_doc(platform, vm, reduced=False):
     context.add("ETH0_MAC", "02:00:c0:a8:00:%02x" % (vm["id"] % 256), cdata=True)
     context.add("NETWORK", "YES", cdata=True)
     template.add("CPU", vm.get("cpu", "1"), cdata=True)
-    for disk in disks_xml:
-        element = template.add("DISK")
-        for key in sorted(disk):
-            element.add(key, disk[key], cdata=True)
+    disk_elements(template, disks_xml)
     template.add("MEMORY", vm.get("memory", "512"), cdata=True)
     if vm.get("template_id") is not None:
         template.add("TEMPLATE_ID", vm["template_id"], cdata=True)
