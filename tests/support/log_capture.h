@@ -4,6 +4,8 @@
 // configuration away from the host's real file. Header only: the support
 // library is linked ahead of the product libraries, so it must not call them.
 
+#include <gtest/gtest.h>
+
 #include <boost/filesystem.hpp>
 
 #include <memory>
@@ -83,6 +85,18 @@ public:
     // The same records, one entry each.
     const std::vector<std::string>& records() const { return log_->records; }
     void clear() { log_->clear(); }
+
+    // Success when `expected` is empty and nothing was logged, or when the
+    // log holds `expected`; a failure shows the log.
+    ::testing::AssertionResult logged_as_expected(const std::string& expected) const
+    {
+        if (expected.empty() ? log_->text.empty() : log_->text.find(expected) != std::string::npos) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << (expected.empty() ? "nothing should be logged" : "not logged: " + expected)
+               << "\nlog was: " << log_->text;
+    }
 
 private:
     std::shared_ptr<CapturedLog> log_ = std::make_shared<CapturedLog>();
