@@ -1,5 +1,7 @@
 // The module-parameter string: which keys the framework consumes, which become
 // special parameters, and how malformed items are handled.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
@@ -30,7 +32,11 @@ std::ostream& operator<<(std::ostream& out, const ParameterCase& c)
     return out << c.name;
 }
 
-const std::string kScript = (boost::filesystem::temp_directory_path() / "kevra-param-test-script.sh").string();
+// One script file per test process: CTest runs the cases of this table in
+// parallel processes, each creating and removing its own.
+const std::string kScript = (boost::filesystem::temp_directory_path() /
+                             ("kevra-param-test-script-" + std::to_string(::getpid()) + ".sh"))
+                                .string();
 
 const ParameterCase kCases[] = {
     {"Empty", "", {}, "", [](const TestModule& m) {
