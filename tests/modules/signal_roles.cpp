@@ -162,6 +162,12 @@ private:
     // the module's signal handlers (a stop sent to it would pause a copy of
     // the module instead of stopping it), so it starts with every signal
     // blocked and puts the dispositions back to their defaults first.
+    // It gets a process group of its own: the module's group may be orphaned
+    // (a test run started in the background by a shell that has ended, or by
+    // a CI runner), and the kernel discards a SIGTSTP sent to a process of an
+    // orphaned group whose disposition is the default one. A group whose
+    // leader's parent (the module) is in another group of the same session
+    // is not orphaned.
     static pid_t start_engine()
     {
         int exec_pipe[2];
@@ -174,6 +180,7 @@ private:
         ::sigprocmask(SIG_SETMASK, &all, &previous);
         const pid_t child = ::fork();
         if (child == 0) {
+            ::setpgid(0, 0);
             ::close(exec_pipe[0]);
             for (int signal = 1; signal < NSIG; ++signal) {
                 ::signal(signal, SIG_DFL);
@@ -181,6 +188,9 @@ private:
             ::sigprocmask(SIG_SETMASK, &previous, nullptr);
             ::execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
             ::_exit(127);
+        }
+        if (child > 0) {
+            ::setpgid(child, child);  // also here, so it holds before ready is written
         }
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         ::close(exec_pipe[1]);
