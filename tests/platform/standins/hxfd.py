@@ -351,21 +351,50 @@ def mode_of(options):
 
 
 def install_signal_handlers(engine):
-    def on_stop(signum, frame):
-        engine.event("SIGTSTP")
-        os.kill(os.getpid(), signal.SIGSTOP)
+    """Stop on SIGTSTP, go on after SIGCONT, end on SIGTERM, logging each.
 
-    def on_continue(signum, frame):
-        engine.event("SIGCONT")
+    Python runs its handlers in signal-number order, not in the order the
+    signals came: a SIGTSTP followed at once by a SIGCONT would be handled
+    continue first and leave the engine stopped for good. The C-level handler
+    writes each signal's number to the wakeup pipe as it arrives, so every
+    handler replays the signals from there, in their real order.
+    """
+    reader, writer = os.pipe()
+    os.set_blocking(reader, False)
+    os.set_blocking(writer, False)
 
-    def on_terminate(signum, frame):
-        engine.event("SIGTERM")
-        signal.signal(signal.SIGTERM, signal.SIG_DFL)
-        os.kill(os.getpid(), signal.SIGTERM)
+    def arrived():
+        numbers = b""
+        while True:
+            try:
+                chunk = os.read(reader, 64)
+            except BlockingIOError:
+                return numbers
+            if not chunk:
+                return numbers
+            numbers += chunk
 
-    signal.signal(signal.SIGTSTP, on_stop)
-    signal.signal(signal.SIGCONT, on_continue)
-    signal.signal(signal.SIGTERM, on_terminate)
+    def on_signal(signum, frame):
+        stop = False
+        for number in arrived():
+            if number == signal.SIGTSTP:
+                engine.event("SIGTSTP")
+                stop = True
+            elif number == signal.SIGCONT:
+                engine.event("SIGCONT")
+                stop = False
+            elif number == signal.SIGTERM:
+                engine.event("SIGTERM")
+                signal.signal(signal.SIGTERM, signal.SIG_DFL)
+                os.kill(os.getpid(), signal.SIGTERM)
+        if stop:
+            # Stopped until a SIGCONT, whose handler then logs it.
+            os.kill(os.getpid(), signal.SIGSTOP)
+
+    signal.set_wakeup_fd(writer, warn_on_full_buffer=False)
+    signal.signal(signal.SIGTSTP, on_signal)
+    signal.signal(signal.SIGCONT, on_signal)
+    signal.signal(signal.SIGTERM, on_signal)
 
 
 def take_fault(state_dir, mode, args):
