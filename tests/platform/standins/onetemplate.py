@@ -5,6 +5,7 @@ import xml.etree.ElementTree as ElementTree
 import cli
 import documents
 import imagedata
+import listactions
 import model
 import plaintext
 import templatefile
@@ -12,8 +13,10 @@ from cli import Fail
 from xmldoc import render
 
 TOOL = "/usr/bin/onetemplate"
-OPTIONS = dict(cli.XML_OPTIONS, **{"-R": ("recursive", False), "--recursive": ("recursive", False)})
-SUBCOMMANDS = ["show", "list", "clone", "delete", "create", "instantiate", "update", "chmod", "chown", "rename"]
+OPTIONS = dict(cli.XML_OPTIONS, **{"-R": ("recursive", False), "--recursive": ("recursive", False)},
+               **listactions.OPTIONS)
+SUBCOMMANDS = ["show", "list", "clone", "delete", "create", "instantiate", "update", "chgrp", "chmod", "chown",
+               "rename", "lock", "unlock"]
 
 
 def show(platform, positional, options, answer):
@@ -107,7 +110,7 @@ def delete(platform, positional, options, answer):
                 if image is not None and image["state"] not in (2, 6, 8, 9, 10):
                     model.remove_image(platform, image)
 
-    return cli.each_listed(positional, answer, lambda ref: model.find(platform, "template", ref, "delete"), remove)
+    return model.each_listed(platform, "template", positional, answer, "delete", remove)
 
 
 def create(platform, positional, options, answer):
@@ -133,7 +136,26 @@ def create(platform, positional, options, answer):
     answer.say("ID: %d" % ident)
 
 
-HANDLERS = {"show": show, "list": list_, "clone": clone, "delete": delete, "create": create}
+def before_call(platform, args, fault):
+    """The fault `name_taken_by`: just before a clone runs, another process
+    (as user `name_taken_by`) makes a template of the clone's name, a plain
+    copy of the source whose disks refer to the source's images."""
+    owner = fault.get("name_taken_by")
+    if not owner or not args or args[0] != "clone":
+        return
+    positional, _ = cli.parse_options(args[1:], OPTIONS)
+    try:
+        source = model.find(platform, "template", positional[0])
+    except (Fail, IndexError):
+        return
+    ident = platform.new_id("template")
+    platform.data["templates"][str(ident)] = {
+        "id": ident, "name": positional[1], "uname": owner, "uid": platform.uid(owner), "regtime": platform.now(),
+        "attrs": [[key, dict(value) if isinstance(value, dict) else value] for key, value in source["attrs"]]}
+
+
+HANDLERS = dict({"show": show, "list": list_, "clone": clone, "delete": delete, "create": create},
+                **listactions.handlers("template", "template"))
 
 
 def handle(platform, args, answer):
@@ -141,4 +163,4 @@ def handle(platform, args, answer):
 
 
 if __name__ == "__main__":
-    cli.run(TOOL, handle)
+    cli.run(TOOL, handle, before_call)

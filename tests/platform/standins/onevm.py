@@ -44,9 +44,10 @@ def list_(platform, positional, options, answer):
     answer.write(plaintext.table(header, rows))
 
 
-def found(platform, positional, command):
+def listed(platform, positional, answer, command, act, check=None):
+    """`act` on every VM of the list argument, as the CLI's perform_actions does."""
     cli.need_params(command, positional, 1, "## USAGE\n%s <range|vmid_list>" % command)
-    return model.find(platform, "vm", positional[0], "action")
+    return model.each_listed(platform, "vm", positional, answer, "action", act, check)
 
 
 def check_lock(vm, level):
@@ -55,35 +56,39 @@ def check_lock(vm, level):
 
 
 def poweroff(platform, positional, options, answer):
-    vm = found(platform, positional, "poweroff")
-    check_lock(vm, 2)
-    if vm["state"] != 3:
-        raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
-    vm["prev_state"], vm["prev_lcm_state"] = vm["state"], vm["lcm_state"]
-    vm["state"], vm["lcm_state"] = 8, 0
+    def check(vm):
+        check_lock(vm, 2)
+        if vm["state"] != 3:
+            raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
+
+    def act(vm):
+        vm["prev_state"], vm["prev_lcm_state"] = vm["state"], vm["lcm_state"]
+        vm["state"], vm["lcm_state"] = 8, 0
+    return listed(platform, positional, answer, "poweroff", act, check)
 
 
 def terminate(platform, positional, options, answer):
-    vm = found(platform, positional, "terminate")
-    check_lock(vm, 2)
-    if vm["state"] in (6,):
-        raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
-    vm["state"], vm["lcm_state"], vm["etime"] = 6, 0, platform.now()
-    for disk in vm["disks"]:
-        image = platform.data["images"].get(disk.get("IMAGE_ID", ""))
-        if image is not None and image["state"] in (2, 8):
-            image["state"] = 1
+    def check(vm):
+        check_lock(vm, 2)
+        if vm["state"] in (6,):
+            raise Fail("[one.vm.action] This action is not available for state %s" % STATE_NAMES[vm["state"]])
+
+    def act(vm):
+        vm["state"], vm["lcm_state"], vm["etime"] = 6, 0, platform.now()
+        for disk in vm["disks"]:
+            image = platform.data["images"].get(disk.get("IMAGE_ID", ""))
+            if image is not None and image["state"] in (2, 8):
+                image["state"] = 1
+    return listed(platform, positional, answer, "terminate", act, check)
 
 
 def lock(platform, positional, options, answer):
-    vm = found(platform, positional, "lock")
     level = 4 if options.get("all") else 3 if options.get("admin") else 2 if options.get("manage") else 1
-    vm["lock"] = level
+    return listed(platform, positional, answer, "lock", lambda vm: vm.__setitem__("lock", level))
 
 
 def unlock(platform, positional, options, answer):
-    vm = found(platform, positional, "unlock")
-    vm.pop("lock", None)
+    return listed(platform, positional, answer, "unlock", lambda vm: vm.pop("lock", None))
 
 
 HANDLERS = {"show": show, "list": list_, "poweroff": poweroff, "terminate": terminate, "lock": lock,
