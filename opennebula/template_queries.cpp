@@ -5,6 +5,7 @@
 #include "common/shell_quote.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/layer_log.h"
+#include "opennebula/object_ids.h"
 #include "opennebula/platform_command.h"
 
 namespace hx_opennebula_common {
@@ -44,10 +45,64 @@ bool does_template_name_exist(const std::string& name)
     return run_command("/usr/bin/onetemplate show " + shell_quote(name, quote_style::always), output) == 0;
 }
 
-int delete_template(const std::string& name)
+int get_template_id(const std::string& tpl, std::string& id)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    const std::string command = "/usr/bin/onetemplate delete " + shell_quote(name, quote_style::always) + " --recursive";
+    static const xml_query kShow = {failure_form::command_was, "VMTEMPLATE", ": document not parsed successfully",
+                                    ": empty document", ": document of the wrong type, root node != VMTEMPLATE"};
+    try {
+        xml_document doc;
+        if (!run_xml_query(prototype, "/usr/bin/onetemplate show " + shell_quote(tpl, quote_style::always) + " -x",
+                           kShow, doc))
+            return 1;
+        xmlNode* node = first_child_element(xmlDocGetRootElement(doc.get()), "ID");
+        if (node == nullptr || !is_object_id(element_text(node))) {
+            log_error(prototype + ": can't find the ID of the template: " + tpl);
+            return 1;
+        }
+        id = element_text(node);
+        return 0;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
+int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    static const xml_query kList = {failure_form::command_was, "VMTEMPLATE_POOL", ": document not parsed successfully",
+                                    ": empty document",
+                                    ": document of the wrong type, root node != VMTEMPLATE_POOL"};
+    try {
+        xml_document doc;
+        if (!run_xml_query(prototype, "/usr/bin/onetemplate list -x", kList, doc))
+            return 1;
+        for_each_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE", [&](xmlNode* tpl) {
+            xmlNode* id = first_child_element(tpl, "ID");
+            xmlNode* own = first_child_element(tpl, "NAME");
+            if (id != nullptr && own != nullptr && element_text(own) == name)
+                ids.push_back(element_text(id));
+        });
+        return 0;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
+int delete_template(const std::string& id, const std::string& name, bool with_images)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    // Only an ID names one template: the delete command reads a name as a
+    // list of IDs, ranges and names, separated by commas.
+    if (!is_object_id(id)) {
+        log_error(prototype + ": unable to delete template clone: " + name);
+        log_error(prototype + ": not a template ID: " + id);
+        return 1;
+    }
+    const std::string command =
+        "/usr/bin/onetemplate delete " + shell_quote(id, quote_style::always) + (with_images ? " --recursive" : "");
     std::string output;
     if (run_command(command, output) != 0) {
         log_error(prototype + ": unable to delete template clone: " + name);

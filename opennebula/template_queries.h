@@ -19,8 +19,19 @@ int get_template_name(const std::string& id, std::string& name);
 // True when the platform knows template `name` (an ID or a name); nothing is logged.
 bool does_template_name_exist(const std::string& name);
 
-// 0 after deleting template `name` together with its images; 1 when the command fails (logged).
-int delete_template(const std::string& name);
+// 0 with `id` = the ID of the one template that `tpl` (an ID or a name) names;
+// 1 when the look-up fails, also when the name is ambiguous (logged).
+int get_template_id(const std::string& tpl, std::string& id);
+
+// 0 after appending to `ids` the ID of every template whose NAME is exactly
+// `name` (read from the pool, so a name of digits is not taken for an ID);
+// 1 when the pool cannot be read (logged).
+int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids);
+
+// 0 after deleting the template with the ID `id` (this run's template, called
+// `name` in the records) together with its images, or without them when
+// `with_images` is false; 1 when `id` is not an ID or the command fails (logged).
+int delete_template(const std::string& id, const std::string& name, bool with_images = true);
 
 // 0 after appending to `ids`, in disk order, one image ID per DISK that refers
 // to an image (its IMAGE_ID, or the ID of the image its IMAGE names), so the

@@ -60,9 +60,10 @@ bool HxModuleKevraTemplate::read_backup_images(std::vector<oneimage>& images)
     const std::string prototype = __PRETTY_FUNCTION__;
     const std::string& saved =
         template_conf_.backup_only_config ? options_.resource : options_.archive_name;
+    const std::string& saved_id = template_conf_.backup_only_config ? source_template_id_ : clone_id_;
     try {
         std::vector<std::string> ids;
-        bool read = hx_opennebula_common::get_simple_template_image_list(saved, ids) == 0;
+        bool read = hx_opennebula_common::get_simple_template_image_list(saved_id, ids) == 0;
         for (auto it = ids.begin(); read && it != ids.end(); ++it) {
             oneimage image;
             read = read_backup_image(prototype, *it, image) == 0;
@@ -87,7 +88,7 @@ bool HxModuleKevraTemplate::pair_with_source_images(std::vector<oneimage>& image
     }
     const std::string& source = options_.resource;
     std::vector<std::string> ids;
-    if (hx_opennebula_common::get_simple_template_image_list(source, ids) != 0) {
+    if (hx_opennebula_common::get_simple_template_image_list(source_template_id_, ids) != 0) {
         kevra_template::log_prepare_error(": can't get IDs for images in original template: " + source);
         return false;
     }

@@ -2,9 +2,6 @@
 // names and the reading of a cloned image's state.
 #include "template_module/backup_rules.h"
 
-#include <algorithm>
-#include <cctype>
-
 namespace kevra_template {
 
 using hx_opennebula_common::oneimage;
@@ -41,12 +38,6 @@ bool is_plain_file_name(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\n') == std::string::npos && name.find('\r') == std::string::npos;
-}
-
-bool reads_as_platform_id(const std::string& name)
-{
-    return !name.empty() &&
-           std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 bool image_has_data(opennebula_disk_type disk_type)

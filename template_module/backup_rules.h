@@ -31,10 +31,6 @@ std::string image_file_stem(const hx_opennebula_common::oneimage& image, const s
 // not "." or "..", without "/" and without a line end.
 bool is_plain_file_name(const std::string& name);
 
-// True when the platform's tools would read `name` as an object ID rather than
-// a name (it is made of decimal digits only).
-bool reads_as_platform_id(const std::string& name);
-
 // Whether an image has data to archive: FILE and BLOCK images (their source)
 // and RBD images (exported to a file); every other disk type has none.
 bool image_has_data(hx_opennebula_common::opennebula_disk_type disk_type);

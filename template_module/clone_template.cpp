@@ -12,6 +12,7 @@
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
 #include "opennebula/image_queries.h"
+#include "opennebula/object_ids.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_records.h"
 #include "template_module/backup_rules.h"
@@ -22,6 +23,24 @@ const char* const kCloneSignature = "int HxModuleKevraTemplate::clone_template()
 
 }  // namespace
 
+bool HxModuleKevraTemplate::clone_name_is_free(const std::string& signature)
+{
+    const std::string& clone = options_.archive_name;
+    std::vector<std::string> ids;
+    if (hx_opennebula_common::get_template_ids_by_name(clone, ids) != 0) {
+        HxLogStream(HxLogLvl::Error) << signature << ": can't find out whether a template named '" << clone
+                                     << "' exists" << std::endl;
+        return false;
+    }
+    if (!ids.empty()) {
+        HxLogStream(HxLogLvl::Error) << signature << ": a template named '" << clone
+                                     << "' already exists; it can't be used as the clone of the template: "
+                                     << options_.resource << std::endl;
+        return false;
+    }
+    return true;
+}
+
 int HxModuleKevraTemplate::clone_template()
 {
     using kelvomar::quote_style;
@@ -31,30 +50,29 @@ int HxModuleKevraTemplate::clone_template()
     try {
         // The clone must be a template that this run makes: a template that
         // already has the name would be archived in its place and then deleted.
-        if (hx_opennebula_common::does_template_name_exist(clone)) {
-            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": a template named '" << clone
-                                         << "' already exists; it can't be used as the clone of the template: "
-                                         << source << std::endl;
+        if (!clone_name_is_free(kCloneSignature)) {
             return 12;
         }
 
-        const std::string clone_command = "/usr/bin/onetemplate clone " + shell_quote(source) + " " +
+        const std::string clone_command = "/usr/bin/onetemplate clone " +
+                                          shell_quote(source_template_id_, quote_style::always) + " " +
                                           shell_quote(clone, quote_style::always) + " --recursive";
         HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
-        // From here on a template of that name can only be this run's clone,
-        // also when the run is ended while the command works.
         clone_requested_ = true;
         std::string clone_output;
         const int clone_status = hx_utils_common::execute_command(clone_command, clone_output);
         HxLogStream(HxLogLvl::Info) << "Command output: " << clone_output << std::endl;
-
-        const std::string show_command = "/usr/bin/onetemplate show " + shell_quote(clone, quote_style::always);
-        std::string show_output;
-        const int show_status = hx_utils_common::execute_command(show_command, show_output);
-        // The name was free before the clone command: a template of that name
-        // now is this run's clone, also when the command reported a failure.
-        if (show_status == 0) {
-            clone_created_ = true;
+        // Only the ID the command printed names this run's clone: a template of
+        // the same name may be another process's, made after the check above.
+        clone_id_ = hx_opennebula_common::printed_object_id(clone_output);
+        if (clone_id_.empty()) {
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
+                                         << std::endl;
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": the clone command printed no template ID; "
+                                         << "no template named '" << clone << "' is taken for the clone"
+                                         << std::endl;
+            kevra_template::log_failed_command(clone_command, clone_output);
+            return 12;
         }
         if (clone_status != 0) {
             HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
@@ -62,7 +80,10 @@ int HxModuleKevraTemplate::clone_template()
             kevra_template::log_failed_command(clone_command, clone_output);
             return 12;
         }
-        if (show_status != 0) {
+
+        const std::string show_command = "/usr/bin/onetemplate show " + shell_quote(clone_id_, quote_style::always);
+        std::string show_output;
+        if (hx_utils_common::execute_command(show_command, show_output) != 0) {
             HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
                                          << std::endl;
             kevra_template::log_failed_command(show_command, show_output);
@@ -81,7 +102,7 @@ int HxModuleKevraTemplate::wait_for_clone_images()
     using kevra_template::clone_image_wait;
     const std::string& clone = options_.archive_name;
     std::vector<std::string> ids;
-    if (hx_opennebula_common::get_simple_template_image_list(clone, ids) != 0) {
+    if (hx_opennebula_common::get_simple_template_image_list(clone_id_, ids) != 0) {
         HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't get simple image list for template: " << clone
                                      << std::endl;
         return 12;

@@ -22,6 +22,7 @@
 #include "opennebula/datastore_queries.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
+#include "opennebula/object_ids.h"
 #include "template_module/backup_rules.h"
 #include "template_module/restore_rules.h"
 
@@ -219,7 +220,7 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
         }
         // The ID the command printed names this run's image for certain: the
         // wait asks by it, and a failed restore deletes it again.
-        const std::string created_id = kevra_template::created_image_id(create_output);
+        const std::string created_id = printed_object_id(create_output);
         if (!created_id.empty()) {
             restored_image_ids_.push_back(created_id);
         }

@@ -8,6 +8,7 @@
 #include <boost/filesystem.hpp>
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,18 @@ const char* const kSignature = "virtual bool HxModuleKevraTemplate::deployment(c
 void log_error(const std::string& text)
 {
     HxLogStream(HxLogLvl::Error) << kSignature << text << std::endl;
+}
+
+// True when a template of any owner has exactly the name `name`, read from the
+// pool (a name of digits would be taken for an ID by a look-up); throws when
+// the pool can't be read.
+bool template_name_taken(const std::string& name)
+{
+    std::vector<std::string> ids;
+    if (hx_opennebula_common::get_template_ids_by_name(name, ids) != 0) {
+        throw std::runtime_error("can't read the names of the platform's templates");
+    }
+    return !ids.empty();
 }
 
 }  // namespace
@@ -67,7 +80,7 @@ bool HxModuleKevraTemplate::deployment(const bool& replica)
             log_error(": can't get template name from XML file: " + file);
             return false;
         }
-        const bool taken = does_template_name_exist(wanted);
+        const bool taken = template_name_taken(wanted);
         if (!taken) {
             restore_template_name_ = wanted;
             HxLogStream(HxLogLvl::Info) << "Template with the name '" << wanted << "' doesn't exist in Kevra"
@@ -78,7 +91,7 @@ bool HxModuleKevraTemplate::deployment(const bool& replica)
         }
         if (taken) {
             std::string candidate = wanted + "-" + std::to_string(2);
-            for (unsigned long counter = 3; does_template_name_exist(candidate); ++counter) {
+            for (unsigned long counter = 3; template_name_taken(candidate); ++counter) {
                 HxLogStream(HxLogLvl::Info) << "Template with name: " << candidate << " exists. " << std::endl;
                 candidate = wanted + "-" + std::to_string(counter);
                 HxLogStream(HxLogLvl::Info) << "Check new template name: " << candidate << std::endl;

@@ -124,6 +124,9 @@ protected:
                      kevra_template::staged_files& files);
     // Waits until every image of the clone is ready; 0, or 12 when one fails.
     int wait_for_clone_images();
+    // True when no template of any owner has the archive name; false after an
+    // Error record (prefixed by `signature`) when one has or the pool can't be read.
+    bool clone_name_is_free(const std::string& signature);
 
     // ---- Steps of a template restore ---------------------------------------
     // Each bool step returns true when done, false after its Error record.
@@ -156,11 +159,14 @@ protected:
 
     // What this backup run has created, so that the clean-up removes only that:
     // the staging directory and the engine file list (after the archive name
-    // was accepted), and the clone (after the clone command made it, or once
-    // the command was started under a name that was free until then).
+    // was accepted), and the clone, by the ID its clone command printed (a
+    // started command that printed none leaves nothing to delete).
     bool backup_staging_started_ = false;
-    bool clone_created_ = false;
     bool clone_requested_ = false;
+    std::string clone_id_;
+    // The ID of the template this backup saves, read once at the start: the
+    // clone, the template files and the archiving refer to that template only.
+    std::string source_template_id_;
 
     // What this restore run has created, so that a failure removes only that:
     // the IDs of the images its image-create commands made, and the names it

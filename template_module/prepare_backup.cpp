@@ -34,15 +34,9 @@ bool HxModuleKevraTemplate::accept_archive_name()
     if (template_conf_.backup_only_config) {
         return true;
     }
-    // The clone is made, used and deleted by this name.
-    if (kevra_template::reads_as_platform_id(name)) {
-        log_prepare_error(": the archive name '" + name +
-                          "' would be read as a template ID by the platform and can't name the clone");
-        return false;
-    }
-    if (hx_opennebula_common::does_template_name_exist(name)) {
-        log_prepare_error(": a template named '" + name + "' already exists; it can't be used as the clone of " +
-                          "the template: " + options_.resource);
+    // The clone is made under this name; a template that already has it is
+    // another's, whatever the platform would read the name as.
+    if (!clone_name_is_free(kevra_template::kPrepareSignature)) {
         return false;
     }
     return true;
@@ -63,6 +57,12 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
     }
     // Nothing has been created yet: a refused name needs no clean-up.
     if (!accept_archive_name()) {
+        return false;
+    }
+    // Every later step refers to the saved template by this ID, so that a name
+    // that another template takes meanwhile never leads to that template.
+    if (hx_opennebula_common::get_template_id(source, source_template_id_) != 0) {
+        log_prepare_error(": can't get ID of the template: " + source);
         return false;
     }
     options_.resource_list_file = options_.tmp_operation_directory + "/" + clone + "." + "hxfd.list";

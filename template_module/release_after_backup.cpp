@@ -1,5 +1,5 @@
 // The clean-up after a template backup: the staging directory, the engine file
-// list and the clone, each only when this run created it.
+// list and the clone (by the ID its command printed), each only when this run created it.
 #include "template_module/hx_module_kevra_template.h"
 
 #include <boost/filesystem.hpp>
@@ -38,14 +38,19 @@ int HxModuleKevraTemplate::clean_after_backup()
             }
         }
         const std::string& clone = options_.archive_name;
-        const bool made_clone =
-            clone_created_ || (clone_requested_ && hx_opennebula_common::does_template_name_exist(clone));
-        if (!template_conf_.backup_only_config && made_clone) {
-            if (hx_opennebula_common::delete_template(clone) != 0) {
+        if (!template_conf_.backup_only_config && !clone_id_.empty()) {
+            if (hx_opennebula_common::delete_template(clone_id_, clone) != 0) {
                 HxLogStream(HxLogLvl::Error) << signature << ": can't delete the template: " << clone << std::endl;
                 return 12;
             }
-            clone_created_ = false;
+            clone_id_.clear();
+            clone_requested_ = false;
+        } else if (clone_requested_) {
+            // The command was started but no ID came back (it failed, or the run
+            // was ended while it worked): a template of that name is not known
+            // to be this run's, and stays.
+            HxLogStream(HxLogLvl::Warning) << signature << ": the clone command of '" << clone
+                                           << "' reported no template ID; no template is deleted" << std::endl;
             clone_requested_ = false;
         }
         return 0;

@@ -81,8 +81,16 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
             log_error(std::string(": unable to get images info from file: ") + kevra_template::kImageListName);
             return false;
         }
+        // The template of that name, by its ID: the name may read as an ID or
+        // a list on the platform, and two owners may use it.
+        std::vector<std::string> ids;
+        if (hx_opennebula_common::get_template_ids_by_name(template_name, ids) != 0 || ids.size() != 1) {
+            log_error(": can't find exactly one template named '" + template_name + "' (" +
+                      std::to_string(ids.size()) + " found)");
+            return false;
+        }
         std::vector<oneimage> current;
-        if (read_template_images(template_name, current) != 0) {
+        if (read_template_images(ids.front(), current) != 0) {
             log_error(": can't get images info for template: " + template_name);
             return false;
         }

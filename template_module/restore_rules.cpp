@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 
 namespace kevra_template {
 
@@ -73,25 +72,6 @@ bool restored_persistent(bool set_images_persistent, const std::string& persiste
 bool is_confined_name(const std::string& value)
 {
     return value.find('/') == std::string::npos && value.find("..") == std::string::npos;
-}
-
-std::string created_image_id(const std::string& output)
-{
-    static const std::string kMarker = "ID: ";
-    for (std::string::size_type at = output.find(kMarker); at != std::string::npos;
-         at = output.find(kMarker, at + 1)) {
-        if (at != 0 && output[at - 1] != '\n') {
-            continue;
-        }
-        std::string::size_type end = at + kMarker.size();
-        while (end < output.size() && std::isdigit(static_cast<unsigned char>(output[end])) != 0) {
-            ++end;
-        }
-        if (end > at + kMarker.size()) {
-            return output.substr(at + kMarker.size(), end - at - kMarker.size());
-        }
-    }
-    return std::string();
 }
 
 }  // namespace kevra_template

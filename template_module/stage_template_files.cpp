@@ -47,18 +47,18 @@ bool HxModuleKevraTemplate::stage_template_files(kevra_template::staged_files& f
     if (!template_conf_.backup_only_config) {
         if (template_conf_.new_name.empty()) {
             std::string name;
-            if (hx_opennebula_common::get_template_name(source, name) != 0) {
+            if (hx_opennebula_common::get_template_name(source_template_id_, name) != 0) {
                 kevra_template::log_prepare_error(": can't get name of template with ID: " + source);
                 return false;
             }
             template_conf_.new_name = name;
         }
-        if (!stage_template_file(source, directory + "/orig_template.xml", "orig_template.xml",
+        if (!stage_template_file(source_template_id_, directory + "/orig_template.xml", "orig_template.xml",
                                  template_conf_.new_name, files)) {
             return false;
         }
     }
-    const std::string& saved = template_conf_.backup_only_config ? source : options_.archive_name;
+    const std::string& saved = template_conf_.backup_only_config ? source_template_id_ : clone_id_;
     const std::string path = directory + "/template.xml";
     if (!stage_template_file(saved, path, "template.xml", template_conf_.new_name, files)) {
         return false;

@@ -125,8 +125,9 @@ TEST_F(FourImageBackup, ArchivesTemplateFilesImageListAndEveryImagesDataThenDele
     EXPECT_EQ(platform_names("images"), sources);
     expect_nothing_left("bk1");
     const auto onetemplate = platform_.calls("onetemplate");
-    EXPECT_TRUE(any_call_contains(onetemplate, "/usr/bin/onetemplate clone web bk1 --recursive"));
-    EXPECT_TRUE(any_call_contains(onetemplate, "/usr/bin/onetemplate delete bk1 --recursive"));
+    // The source and the clone are named by their IDs: web is 0, the clone 1.
+    EXPECT_TRUE(any_call_contains(onetemplate, "/usr/bin/onetemplate clone 0 bk1 --recursive"));
+    EXPECT_TRUE(any_call_contains(onetemplate, "/usr/bin/onetemplate delete 1 --recursive"));
     EXPECT_TRUE(any_call_contains(platform_.calls("rbd"), " export one/one-"));
     EXPECT_TRUE(any_call_contains(platform_.calls("rbd"), " " + op_dir_ + "/bk1/vd-disk-3 --id libvirt"));
     EXPECT_TRUE(contains(log(), "The task to make a full backup of resource 'web' completed successfully"));
@@ -186,13 +187,14 @@ TEST_F(FourImageBackup, TemplateGivenByIdIsClonedAndNamedByItsName)
 // Names that the shell would read reach every tool as one word each.
 TEST_F(FourImageBackup, NamesWithShellCharactersStayOneWord)
 {
-    const std::string tpl_name = "it's web";
-    const std::string archive = "bk $(touch x) 1";
+    const std::string tpl_name = "it`s web*";
+    const std::string archive = "bk `touch x` 1";
     declare_four_image_template(tpl_name);
     const auto result = backup(tpl_name, archive);
     ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_TRUE(any_call_contains(platform_.calls("onetemplate"), "/usr/bin/onetemplate show 'it`s web*' -x"));
     EXPECT_TRUE(any_call_contains(platform_.calls("onetemplate"),
-                                  "/usr/bin/onetemplate clone 'it'\\''s web' 'bk $(touch x) 1' --recursive"));
+                                  "/usr/bin/onetemplate clone 0 'bk `touch x` 1' --recursive"));
     EXPECT_EQ(store_entry(archive, "vd-disk-3"), "ceph image bytes");
     EXPECT_EQ(platform_names("templates"), std::vector<std::string>{tpl_name});
     EXPECT_FALSE(fs::exists("x"));
@@ -285,8 +287,8 @@ TEST_F(FourImageBackup, ArchivingAConfigurationOnlyBackupKeepsTheImages)
     std::sort(sources.begin(), sources.end());
     EXPECT_EQ(platform_names("images"), sources);
     EXPECT_TRUE(contains(log(), "its images are kept"));
-    EXPECT_TRUE(any_call_contains(platform_.calls("onetemplate"), "/usr/bin/onetemplate delete web"));
-    EXPECT_FALSE(any_call_contains(platform_.calls("onetemplate"), "delete web --recursive"));
+    EXPECT_TRUE(any_call_contains(platform_.calls("onetemplate"), "/usr/bin/onetemplate delete 0"));
+    EXPECT_FALSE(any_call_contains(platform_.calls("onetemplate"), "delete 0 --recursive"));
 }
 
 TEST_F(FourImageBackup, EngineReportingIncompleteDataEndsWithTheResultLinesAndAWarning)

@@ -157,25 +157,62 @@ TEST_F(TemplateQueries, NamesExistenceAndDeletion)
 {
     KEVRA_REQUIRE_SANDBOX();
     declare_web();
-    const std::string odd = platform.vm_template({"--name", "it's $HOME", "--disk", "IMAGE_ID=" + by_name_});
+    const std::string odd = platform.vm_template({"--name", "it`s (web) *", "--disk", "IMAGE_ID=" + by_name_});
     std::string name;
     EXPECT_EQ(hx::get_template_name(odd, name), 0) << all_records();
-    EXPECT_EQ(name, "it's $HOME");
-    EXPECT_TRUE(hx::does_template_name_exist("it's $HOME"));
+    EXPECT_EQ(name, "it`s (web) *");
+    EXPECT_TRUE(hx::does_template_name_exist("it`s (web) *"));
     EXPECT_TRUE(hx::does_template_name_exist("web"));
     EXPECT_FALSE(hx::does_template_name_exist("web "));
     EXPECT_EQ(hx::get_template_name("99", name), 1);
     EXPECT_TRUE(logged(": command was: /usr/bin/onetemplate show 99 -x ")) << all_records();
 
-    EXPECT_EQ(hx::delete_template("it's $HOME"), 0) << all_records();
-    EXPECT_TRUE(logged("Delete template clone: it's $HOME"));
-    EXPECT_TRUE(called("onetemplate", "/usr/bin/onetemplate delete 'it'\\''s $HOME' --recursive"))
+    EXPECT_EQ(hx::delete_template(odd, "it`s (web) *"), 0) << all_records();
+    EXPECT_TRUE(logged("Delete template clone: it`s (web) *"));
+    EXPECT_TRUE(called("onetemplate", "/usr/bin/onetemplate delete " + odd + " --recursive"))
         << call_log("onetemplate");
-    EXPECT_FALSE(hx::does_template_name_exist("it's $HOME"));
+    EXPECT_FALSE(hx::does_template_name_exist("it`s (web) *"));
 
-    EXPECT_EQ(hx::delete_template("it's $HOME"), 1);
-    EXPECT_TRUE(logged(": unable to delete template clone: it's $HOME")) << all_records();
-    EXPECT_TRUE(logged(": command: /usr/bin/onetemplate delete 'it'\\''s $HOME' --recursive")) << all_records();
+    EXPECT_EQ(hx::delete_template(odd, "it`s (web) *"), 1);
+    EXPECT_TRUE(logged(": unable to delete template clone: it`s (web) *")) << all_records();
+    EXPECT_TRUE(logged(": command: /usr/bin/onetemplate delete '" + odd + "' --recursive")) << all_records();
+}
+
+// Only an ID reaches a delete: a name would be read as a list of IDs, ranges
+// and names. Look-ups by name find exactly the templates of that name.
+TEST_F(TemplateQueries, TemplatesAreChangedByIdAndFoundByTheirExactName)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    declare_web();
+    const std::string victim = platform.vm_template({"--name", "victim"});
+    const std::string digits = platform.vm_template({"--name", "42"});
+    const std::string forty_two = platform.vm_template({"--name", "other", "--id", "42"});
+    const std::string mine = platform.vm_template({"--name", "dup", "--owner", "oneadmin"});
+    const std::string theirs = platform.vm_template({"--name", "dup", "--owner", "alice"});
+
+    for (const std::string& not_an_id : {std::string("web,victim"), std::string("3..5"), std::string("web")}) {
+        EXPECT_EQ(hx::delete_template(not_an_id, not_an_id), 1) << not_an_id;
+        EXPECT_TRUE(logged(": not a template ID: " + not_an_id)) << all_records();
+    }
+    EXPECT_TRUE(call_log("onetemplate").find(" delete ") == std::string::npos) << call_log("onetemplate");
+
+    std::vector<std::string> ids;
+    EXPECT_EQ(hx::get_template_ids_by_name("42", ids), 0);
+    EXPECT_EQ(ids, std::vector<std::string>{digits});
+    ids.clear();
+    EXPECT_EQ(hx::get_template_ids_by_name("dup", ids), 0);
+    EXPECT_EQ(ids, (std::vector<std::string>{mine, theirs}));
+    ids.clear();
+    EXPECT_EQ(hx::get_template_ids_by_name("web,victim", ids), 0);
+    EXPECT_TRUE(ids.empty());
+
+    std::string id;
+    EXPECT_EQ(hx::get_template_id("victim", id), 0);
+    EXPECT_EQ(id, victim);
+    EXPECT_EQ(hx::get_template_id("42", id), 0);
+    EXPECT_EQ(id, forty_two) << "a text of digits is an ID to the platform";
+    EXPECT_EQ(hx::get_template_id("dup", id), 1);
+    EXPECT_TRUE(logged("There are multiple VMTEMPLATEs with name dup.")) << all_records();
 }
 
 }  // namespace

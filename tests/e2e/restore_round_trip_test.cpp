@@ -320,7 +320,7 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
                                  "7:bk9-disk-0:" + files + ":vd:qcow2:0:0:0\n"
                                  "8:bk9-disk-1:" + files + "::raw:2:0:1\n";
         const std::string xml =
-            "<TEMPLATE><NAME><![CDATA[it's]]></NAME>"
+            "<TEMPLATE><NAME><![CDATA[it`s (1)]]></NAME>"
             "<DISK><IMAGE><![CDATA[bk9-disk-0]]></IMAGE><IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK>"
             "<DISK><IMAGE><![CDATA[bk9-disk-1]]></IMAGE><IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK>"
             "</TEMPLATE>\n";
@@ -335,7 +335,7 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
             }
         }
         ASSERT_EQ(creates.size(), 2u);
-        EXPECT_TRUE(contains(creates[0], "--name 'it'\\''s-disk-0'")) << creates[0];
+        EXPECT_TRUE(contains(creates[0], "--name 'it`s (1)-disk-0'")) << creates[0];
         EXPECT_TRUE(contains(creates[0], " --prefix vd")) << creates[0];
         EXPECT_EQ(contains(creates[0], " --driver qcow2"), c.driver) << creates[0];
         EXPECT_TRUE(contains(creates[0], " --type OS --disk_type FILE")) << creates[0];
@@ -343,9 +343,9 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
         EXPECT_FALSE(contains(creates[1], "--prefix")) << creates[1];
         EXPECT_EQ(contains(creates[1], " --driver raw"), c.driver) << creates[1];
         EXPECT_TRUE(contains(creates[1], " --type DATABLOCK --disk_type FILE --persistent")) << creates[1];
-        EXPECT_EQ(image_data("it's-disk-0"), "os");
-        EXPECT_EQ(image_data("it's-disk-1"), "db");
-        EXPECT_EQ(platform_.image_field("it's-disk-1", "persistent"), "1");
+        EXPECT_EQ(image_data("it`s (1)-disk-0"), "os");
+        EXPECT_EQ(image_data("it`s (1)-disk-1"), "db");
+        EXPECT_EQ(platform_.image_field("it`s (1)-disk-1", "persistent"), "1");
     }
 }
 

@@ -103,16 +103,6 @@ TEST(PlainNames, OnlyOneFileNameInsideADirectory)
     }
 }
 
-TEST(PlainNames, DigitsOnlyAreReadAsPlatformIds)
-{
-    EXPECT_TRUE(reads_as_platform_id("5"));
-    EXPECT_TRUE(reads_as_platform_id("0042"));
-    EXPECT_FALSE(reads_as_platform_id(""));
-    EXPECT_FALSE(reads_as_platform_id("5a"));
-    EXPECT_FALSE(reads_as_platform_id(" 5"));
-    EXPECT_FALSE(reads_as_platform_id("bk1"));
-}
-
 TEST(ImageData, OnlyFileBlockAndCephImagesCarryData)
 {
     using namespace hx_opennebula_common;
