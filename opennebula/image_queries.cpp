@@ -6,6 +6,7 @@
 #include "opennebula/image_document.h"
 #include "opennebula/image_signature.h"
 #include "opennebula/layer_log.h"
+#include "opennebula/object_ids.h"
 #include "opennebula/platform_command.h"
 
 namespace hx_opennebula_common {
@@ -112,6 +113,12 @@ bool does_image_exist_by_id(const std::string& id)
 void delete_image(const std::string& id)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
+    // Only an ID names one image: the delete command reads a name as a list.
+    if (!is_object_id(id)) {
+        log_error(prototype + ": unable to delete image: " + id);
+        log_error(prototype + ": not an image ID: " + id);
+        return;
+    }
     const std::string command = "/usr/bin/oneimage delete " + shell_quote(id, quote_style::always);
     std::string output;
     if (run_command(command, output) != 0) {

@@ -2,6 +2,7 @@
 
 #include "common/shell_quote.h"
 #include "opennebula/layer_log.h"
+#include "opennebula/object_ids.h"
 #include "opennebula/platform_command.h"
 
 namespace hx_opennebula_common {
@@ -12,6 +13,10 @@ using kelvomar::shell_quote;
 int shutdown_hard(const std::string& vm)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
+    if (!is_object_id(vm)) {
+        log_error(prototype + ": not a VM ID: " + vm);
+        return 1;
+    }
     const std::string command = "/usr/bin/onevm poweroff " + shell_quote(vm, quote_style::always) + " --hard";
     std::string output;
     if (run_command(command, output) == 0)
@@ -28,6 +33,11 @@ int shutdown_hard(const std::string& vm)
 int terminate_vm(const std::string& vm)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
+    if (!is_object_id(vm)) {
+        log_error(prototype + ": unable to terminate the VM: " + vm);
+        log_error(prototype + ": not a VM ID: " + vm);
+        return 1;
+    }
     const std::string command = "/usr/bin/onevm terminate " + shell_quote(vm, quote_style::always);
     std::string output;
     if (run_command(command, output) == 0)

@@ -2,6 +2,7 @@
 
 #include "common/shell_quote.h"
 #include "opennebula/layer_log.h"
+#include "opennebula/object_ids.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/vm_command_lines.h"
 #include "opennebula/vm_document_readers.h"
@@ -40,7 +41,7 @@ bool VM_lock::lock(const std::string& vm_name)
         return false;
     vm = vm_name;
     std::string output;
-    if (run_command("/usr/bin/onevm lock " + quoted(vm_name), output) == 0) {
+    if (is_object_id(vm_name) && run_command("/usr/bin/onevm lock " + quoted(vm_name), output) == 0) {
         log_info("VM " + vm_name + " has been locked");
         locked = true;
     } else {
@@ -60,6 +61,11 @@ void VM_lock::lock_manage_actions(const std::string& vm_name)
     vm = vm_name;
     locked = false;
     const std::string not_sure = "unable to make sure that VM '" + vm + "' is locked";
+    if (!is_object_id(vm_name)) {
+        log_warning(prototype + ": unable to lock VM: " + vm);
+        log_warning(prototype + ": not a VM ID: " + vm);
+        return;
+    }
 
     std::string command = "/usr/bin/onevm lock " + quoted(vm_name) + " --manage";
     std::string output;

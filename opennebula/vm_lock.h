@@ -2,7 +2,9 @@
 #define KEVRA_OPENNEBULA_VM_LOCK_H
 
 // A scoped holder of the platform's lock on one virtual machine, which keeps
-// the platform from acting on the VM while a module works on it.
+// the platform from acting on the VM while a module works on it. The VM is
+// named by its numeric ID (onevm reads a name as a list of VMs); any other
+// text is never locked.
 
 #include <string>
 
@@ -10,7 +12,7 @@ namespace hx_opennebula_common {
 
 class VM_lock {
 public:
-    std::string vm;       // the VM name or id used in the lock commands and messages
+    std::string vm;       // the VM's ID, used in the lock commands and messages
     bool locked = false;  // true while this object holds the platform's lock on `vm`
 
     // No VM, not locked.

@@ -54,7 +54,8 @@ public:
     int list_all_resources() override;
     // The template listing after its header: 0, or 2 on failure.
     int list_all_resources_with_header_labels() override;
-    // Whether the template to back up exists.
+    // Whether the template to back up exists as exactly one template (its ID is
+    // kept); false after the look-up's records when it is missing or ambiguous.
     bool resource_exists() override;
     // Restore preconditions; false when the restore cannot go on.
     bool before_restore() override;

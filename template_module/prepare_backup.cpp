@@ -61,7 +61,7 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
     }
     // Every later step refers to the saved template by this ID, so that a name
     // that another template takes meanwhile never leads to that template.
-    if (hx_opennebula_common::get_template_id(source, source_template_id_) != 0) {
+    if (source_template_id_.empty() && hx_opennebula_common::get_template_id(source, source_template_id_) != 0) {
         log_prepare_error(": can't get ID of the template: " + source);
         return false;
     }

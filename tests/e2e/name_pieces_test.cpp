@@ -184,6 +184,23 @@ TEST_F(ArchiveNameWithALineBreak, IsRefusedBeforeAnything)
     EXPECT_TRUE(platform_.calls("hxfd").empty());
 }
 
+// A template name that two owners use names neither template: the backup is
+// refused with the platform's message, and neither is cloned or deleted.
+TEST_F(NameFixture, AmbiguousTemplateNameIsRefused)
+{
+    platform_.vm_template({"--name", "dup", "--owner", "oneadmin"});
+    platform_.vm_template({"--name", "dup", "--owner", "alice"});
+    const auto before = templates();
+    const auto result = backup("dup", "bk1", {"-a"});
+    EXPECT_EQ(result.exit_status, 2) << result.out << result.err;
+    EXPECT_TRUE(contains(log(), "There are multiple VMTEMPLATEs with name dup.")) << log();
+    EXPECT_TRUE(contains(log(), "resource doesn't exist: dup")) << log();
+    EXPECT_EQ(templates(), before);
+    for (const std::string& call : platform_.calls("onetemplate")) {
+        EXPECT_FALSE(contains(call, " clone ") || contains(call, " delete ")) << call;
+    }
+}
+
 // Another process makes a template of the clone's name after the free-name
 // check and before the clone.
 class CloneNameRace : public kevra_e2e::TemplateBackupTest {};

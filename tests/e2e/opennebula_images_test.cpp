@@ -270,4 +270,18 @@ TEST_F(ImageQueries, DeleteReportsAFailure)
     EXPECT_TRUE(logged("Command output: ")) << all_records();
 }
 
+// A name would be read as a list of images (a comma, a range, digits): only
+// an ID is deleted, and a name runs no command.
+TEST_F(ImageQueries, DeleteTakesAnIdOnly)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    platform.datastore({"--name", "images"});
+    platform.image({"--name", "web", "--datastore", "images", "--content", "x"});
+    platform.image({"--name", "db", "--datastore", "images", "--content", "y"});
+    hx::delete_image("web,db");
+    EXPECT_TRUE(logged(": not an image ID: web,db")) << all_records();
+    EXPECT_TRUE(platform.calls("oneimage").empty()) << call_log("oneimage");
+    EXPECT_EQ(platform.fixture({"list", "images"}), "0\tweb\t1\n1\tdb\t1");
+}
+
 }  // namespace

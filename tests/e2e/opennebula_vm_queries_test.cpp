@@ -204,12 +204,33 @@ TEST_F(VmQueries, HostileNamesReachOnevmAsOneWord)
     std::string id;
     EXPECT_EQ(hx::get_vm_id_by_name(name, id), 0) << all_records();
     EXPECT_EQ(id, "42");
-    EXPECT_EQ(hx::shutdown_hard(name), 0) << all_records();
-    EXPECT_EQ(hx::terminate_vm(name), 0) << all_records();
     struct stat st {};
     EXPECT_NE(::stat(marker.c_str(), &st), 0);
-    EXPECT_TRUE(called("onevm", "/usr/bin/onevm terminate 'web'\\''s $(touch " + marker + ") vm'"))
+    EXPECT_TRUE(called("onevm", "/usr/bin/onevm show 'web'\\''s $(touch " + marker + ") vm' -x"))
         << call_log("onevm");
+}
+
+// A VM is changed by its ID only: onevm would read a name as a list of VMs
+// (a comma, a range, digits), so a name is refused before any command.
+TEST_F(VmQueries, VmsAreChangedByIdOnly)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    platform.fixture({"vm", "--name", "web,db", "--id", "42", "--host", "node1"});
+    platform.fixture({"vm", "--name", "web", "--id", "43", "--host", "node1"});
+    for (const std::string& name : {std::string("web,db"), std::string("3..5"), std::string("web")}) {
+        EXPECT_EQ(hx::shutdown_hard(name), 1) << name;
+        EXPECT_EQ(hx::terminate_vm(name), 1) << name;
+        EXPECT_TRUE(logged(": not a VM ID: " + name)) << all_records();
+        hx::VM_lock lock(name);
+        EXPECT_FALSE(lock.is_locked());
+        EXPECT_FALSE(lock.lock(name));
+    }
+    EXPECT_TRUE(platform.calls("onevm").empty()) << call_log("onevm");
+    EXPECT_EQ(hx::shutdown_hard("42"), 0) << all_records();
+    EXPECT_EQ(hx::terminate_vm("42"), 0) << all_records();
+    hx::opennebula_vm_state state;
+    ASSERT_EQ(hx::get_VM_state("43", state), 0);
+    EXPECT_EQ(state.state, 3) << "the VM named web is untouched";
 }
 
 TEST_F(VmQueries, HardPowerOffOfARunningAndOfAPoweredOffVm)
