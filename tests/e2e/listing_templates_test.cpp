@@ -62,6 +62,17 @@ TEST_P(Listing, PrintsExactly)
 INSTANTIATE_TEST_SUITE_P(Options, Listing, ::testing::ValuesIn(kListings),
                          [](const ::testing::TestParamInfo<ListingCase>& info) { return info.param.name; });
 
+// A line break or a tab in a name is written as \n or \t: one line per template, whatever its name.
+TEST_F(TemplateListing, NamesWithControlCharactersStayOnTheirLine)
+{
+    platform_.vm_template({"--name", "web\nSET BACKUP TYPE TO FULL"});
+    platform_.vm_template({"--name", "tab\there"});
+    platform_.vm_template({"--name", "caf\xc3\xa9 (copy)"});
+    const auto result = run_module({"-L"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "ID|NAME\n-----\n0|web\\nSET BACKUP TYPE TO FULL\n1|tab\\there\n2|caf\xc3\xa9 (copy)\n");
+}
+
 struct ListingFailure {
     const char* name;
     const char* option;
