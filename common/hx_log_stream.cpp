@@ -4,6 +4,8 @@
 
 #include <locale>
 
+#include "common/one_line_text.h"
+
 namespace {
 
 std::string& tag() {
@@ -85,9 +87,37 @@ void HxLogStream::start_record() {
         }
     }
     if (!tag().empty()) {
-        buffer_ << tag() << "[" << ::getpid() << "] ";
+        buffer_ += tag() + "[" + std::to_string(::getpid()) + "] ";
     }
-    buffer_ << HxLogLvl::to_string(level_) << ": ";
+    buffer_ += HxLogLvl::to_string(level_) + ": ";
+}
+
+void HxLogStream::append_value(const std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    release_line_ends(true);
+    std::size_t end = text.size();
+    while (end > 0 && text[end - 1] == '\n') {
+        --end;
+    }
+    buffer_ += kelvomar::one_line_text(text.substr(0, end));
+    held_line_ends_ = text.size() - end;
+}
+
+void HxLogStream::append_own(const std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    // Line feeds of a value stay line feeds only where the record's own line ends.
+    release_line_ends(text.find_first_not_of('\n') != std::string::npos);
+    buffer_ += text;
+}
+
+void HxLogStream::release_line_ends(bool escaped) {
+    for (; held_line_ends_ > 0; --held_line_ends_) {
+        buffer_ += escaped ? "\\n" : "\n";
+    }
 }
 
 HxLogStream::~HxLogStream() {
@@ -132,7 +162,8 @@ void HxLogStream::write_record() {
             }
         }
     }
-    const std::string text = buffer_.str();
+    release_line_ends(false);
+    const std::string& text = buffer_;
     const auto color = level_to_color().find(level_);
     const std::string output = color == level_to_color().end() ? text : colored(text, color->second);
     for (auto* target : targets) {

@@ -5,6 +5,7 @@
 // The record is written, to the destinations of its level, when the statement
 // ends. The routing tables and the global mask are process-wide.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,24 +38,41 @@ public:
     // Writes the record when its level passes the global mask. Never throws.
     ~HxLogStream();
 
-    // Appends one value as an output stream would; returns the record.
+    // Appends one value as an output stream would. A value is foreign text: it
+    // is written through kelvomar::one_line_text, so it never breaks the
+    // record's line; line feeds that end it stay, when the record ends there
+    // too. Returns the record.
     template <class T>
     HxLogStream& operator<<(T&& value) {
-        buffer_ << std::forward<T>(value);
+        format_.clear();
+        format_.str(std::string());
+        format_ << std::forward<T>(value);
+        append_value(format_.str());
         return *this;
     }
 
-    // A std::string is appended up to its first NUL, like its c_str().
+    // A string literal is the program's own text: appended as written (up to
+    // its first NUL), its line breaks included. Returns the record.
+    template <std::size_t N>
+    HxLogStream& operator<<(const char (&text)[N]) {
+        append_own(std::string(text));
+        return *this;
+    }
+
+    // A std::string is a value appended up to its first NUL, like its c_str().
     HxLogStream& operator<<(const std::string& text) {
-        buffer_ << text.c_str();
+        append_value(std::string(text.c_str()));
         return *this;
     }
     HxLogStream& operator<<(std::string& text) { return *this << static_cast<const std::string&>(text); }
     HxLogStream& operator<<(std::string&& text) { return *this << static_cast<const std::string&>(text); }
 
-    // Applies a stream manipulator (std::endl appends "\n"); returns the record.
+    // Applies a stream manipulator (std::endl ends the record's line); returns the record.
     HxLogStream& operator<<(std::ostream& (*manipulator)(std::ostream&)) {
-        manipulator(buffer_);
+        format_.clear();
+        format_.str(std::string());
+        manipulator(format_);
+        append_own(format_.str());
         return *this;
     }
 
@@ -109,11 +127,16 @@ public:
 private:
     void start_record();
     void write_record();
+    void append_value(const std::string& text);
+    void append_own(const std::string& text);
+    void release_line_ends(bool escaped);
 
     static Destinations& default_loggers();
     static std::map<HxLogLvl::MaskLevel, Destinations>& level_loggers();
 
-    std::stringstream buffer_;
+    std::string buffer_;          // the record text
+    std::ostringstream format_;   // formats one value; keeps the base set by manipulators
+    std::size_t held_line_ends_ = 0;  // line feeds that ended the last value, not yet written
     HxLogLvl::Level level_;
     Destinations own_loggers_;
     int routing_mode_ = 1;

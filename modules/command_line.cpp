@@ -8,6 +8,7 @@
 
 #include "common/hx_logger.h"
 #include "modules/hx_module_universal.h"
+#include "modules/option_error_text.h"
 
 namespace po = boost::program_options;
 
@@ -304,8 +305,8 @@ bool HxModuleUniversal::parse_module_options(int argc, char** argv, HxModuleOpti
 
         parce_param_string();
         return true;
-    } catch (const std::exception& e) {
-        HxLogStream(HxLogLvl::Error) << kSignature << ": " << e.what() << std::endl;
+    } catch (std::exception& e) {
+        HxLogStream(HxLogLvl::Error) << kSignature << ": " << kelvomar::module::option_error_text(e) << std::endl;
         return false;
     }
 }

@@ -3,10 +3,59 @@
 #include "modules/resource_list.h"
 
 #include <boost/filesystem.hpp>
-#include <boost/property_tree/json_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
+
+#include <fstream>
+#include <sstream>
 
 #include "common/hx_logger.h"
+#include "modules/json_text.h"
+
+namespace kelvomar {
+namespace module {
+
+namespace {
+
+std::string path_text(const boost::json::value& value)
+{
+    if (value.is_string())
+        return std::string(value.get_string());
+    if (value.is_object() || value.is_array())
+        return std::string();
+    return boost::json::serialize(value);
+}
+
+void append_paths(const boost::json::value& member, std::vector<std::string>& paths)
+{
+    if (!member.is_object())
+        return;
+    for (const auto& inner : member.get_object()) {
+        if (inner.key() == "path")
+            paths.push_back(path_text(inner.value()));
+    }
+}
+
+}  // namespace
+
+bool parse_resource_list_json(const std::string& text, std::vector<std::string>& paths, std::string& error)
+{
+    boost::system::error_code code;
+    const boost::json::value root = parse_strict_json(text, code);
+    if (code) {
+        error = code.message();
+        return false;
+    }
+    if (root.is_array()) {
+        for (const auto& member : root.get_array())
+            append_paths(member, paths);
+    } else if (root.is_object()) {
+        for (const auto& member : root.get_object())
+            append_paths(member.value(), paths);
+    }
+    return true;
+}
+
+}  // namespace module
+}  // namespace kelvomar
 
 void ResourceList::clear()
 {
@@ -28,19 +77,20 @@ bool ResourceList::parse_json_file(const std::string& path)
                                          << std::endl;
             return false;
         }
-        boost::property_tree::ptree root;
-        boost::property_tree::read_json(path, root);
-        for (const auto& member : root) {
-            for (const auto& inner : member.second) {
-                if (inner.first == "path") {
-                    resources_.push_back(inner.second.get_value<std::string>());
-                }
-            }
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        std::string error;
+        if (!file) {
+            error = path + ": cannot open file";
+        } else if (!kelvomar::module::parse_resource_list_json(text.str(), resources_, error)) {
+            error = path + ": " + error;
         }
-    } catch (const boost::property_tree::json_parser_error& e) {
-        clear();
-        HxLogStream(HxLogLvl::Error) << signature << ": json parser error: " << e.what() << std::endl;
-        return false;
+        if (!error.empty()) {
+            clear();
+            HxLogStream(HxLogLvl::Error) << signature << ": json parser error: " << error << std::endl;
+            return false;
+        }
     } catch (const boost::filesystem::filesystem_error& e) {
         clear();
         HxLogStream(HxLogLvl::Error) << signature << ": filesystem error: " << e.what() << std::endl;

@@ -20,9 +20,9 @@ public:
     bool is_empty() const;
 
     // Replaces the list with the "path" members of the objects directly inside
-    // the file's root value. True when the file was read (a file without any
-    // path only warns); false with an Error record when the file is missing,
-    // unreadable or not JSON.
+    // the file's root value (parse_resource_list_json). True when the file was
+    // read (a file without any path only warns); false with an Error record
+    // when the file is missing, unreadable or not strict JSON.
     bool parse_json_file(const std::string& path);
 
     // False, with an Error record naming the restriction, when a resource of the
@@ -35,5 +35,19 @@ public:
 private:
     std::vector<std::string> resources_;
 };
+
+namespace kelvomar {
+namespace module {
+
+// The resources of a resource list text, read as strict JSON (no comments or
+// trailing commas, valid UTF-8, nesting depth at most 32): the value of the
+// "path" member of each object directly inside the root value, in document
+// order; a string gives its content, a number or literal its JSON text, an
+// object or array the empty text. False with the parser's text in `error`
+// when the text is not such JSON. Never throws beyond std::bad_alloc.
+bool parse_resource_list_json(const std::string& text, std::vector<std::string>& paths, std::string& error);
+
+}  // namespace module
+}  // namespace kelvomar
 
 #endif

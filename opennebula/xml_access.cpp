@@ -1,18 +1,45 @@
 #include "opennebula/xml_access.h"
 
-#include <climits>
 #include <cstdio>
+#include <fstream>
 
 #include "opennebula/layer_log.h"
 
 namespace hx_opennebula_common {
 
+namespace {
+
+struct parser_context_deleter {
+    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+};
+
+// Neither the platform nor this program writes a DOCTYPE, let alone entities:
+// the first entity declaration ends the parse as not well-formed, so no
+// reference can expand.
+void refuse(void* context)
+{
+    auto* parser = static_cast<xmlParserCtxt*>(context);
+    parser->wellFormed = 0;
+    xmlStopParser(parser);
+}
+
+void refuse_entity_declaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
+{
+    refuse(context);
+}
+
+void refuse_unparsed_entity_declaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*,
+                                        const xmlChar*)
+{
+    refuse(context);
+}
+
+}  // namespace
+
 int parse_xml_document(const std::string& text, xmlDoc*& doc)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    doc = nullptr;
-    if (text.size() <= static_cast<std::size_t>(INT_MAX))
-        doc = xmlParseMemory(text.data(), static_cast<int>(text.size()));
+    doc = parse_xml_text(text).release();
     if (doc == nullptr) {
         log_error(prototype + ": XML document not parsed successfully ");
         return 1;
@@ -28,14 +55,32 @@ int parse_xml_document(const std::string& text, xmlDoc*& doc)
 
 xml_document parse_xml_text(const std::string& text)
 {
-    if (text.size() > static_cast<std::size_t>(INT_MAX))
+    if (text.size() > max_xml_document_size)
         return nullptr;
-    return xml_document(xmlParseMemory(text.data(), static_cast<int>(text.size())));
+    const std::unique_ptr<xmlParserCtxt, parser_context_deleter> context(xmlNewParserCtxt());
+    if (context == nullptr || context->sax == nullptr)
+        return nullptr;
+    context->sax->entityDecl = refuse_entity_declaration;
+    context->sax->unparsedEntityDecl = refuse_unparsed_entity_declaration;
+    return xml_document(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()), nullptr,
+                                          nullptr, XML_PARSE_NONET));
 }
 
 xml_document parse_xml_file(const std::string& path)
 {
-    return xml_document(xmlParseFile(path.c_str()));
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return nullptr;
+    std::string text;
+    char block[1 << 16];
+    while (file.read(block, sizeof block) || file.gcount() > 0) {
+        text.append(block, static_cast<std::size_t>(file.gcount()));
+        if (text.size() > max_xml_document_size)
+            return nullptr;
+    }
+    if (file.bad())
+        return nullptr;
+    return parse_xml_text(text);
 }
 
 bool is_element(const xmlNode* node, const char* name)

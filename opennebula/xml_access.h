@@ -8,6 +8,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,14 +21,25 @@ struct xml_document_deleter {
 // Owner of a parsed document: freed exactly once, on every path out.
 using xml_document = std::unique_ptr<xmlDoc, xml_document_deleter>;
 
-// Parses the whole `text` as an XML document into `doc`.
+// The largest document the layer parses, far above any real platform answer or
+// template file; a longer text is refused as not parsed.
+constexpr std::size_t max_xml_document_size = 64u << 20;
+
+// Parses the whole `text` as an XML document into `doc` (parse_xml_text).
 // 0: parsed with a root element, the caller owns `doc` (xmlFreeDoc); 1: not parsed or no root (logged, doc null).
 int parse_xml_document(const std::string& text, xmlDoc*& doc);
 
-// Parses `text` without logging; null when it is not XML. The root may be missing.
+// The one parse of every XML document the program reads, without logging:
+// no DTD is loaded, nothing is fetched from the network and no declared entity
+// is expanded; a document that declares an entity, or is longer than
+// max_xml_document_size, is refused like one that is not XML (null). The
+// predefined entities and character references are read as usual. The root
+// may be missing.
 xml_document parse_xml_text(const std::string& text);
 
-// Parses the file at `path` without logging; null when it cannot be read or is not XML.
+// Reads the file at `path` (at most max_xml_document_size bytes, taken as they
+// are, never decompressed) and parses it with parse_xml_text; null when it
+// cannot be read, is longer or is refused.
 xml_document parse_xml_file(const std::string& path);
 
 // True when `node` is an element named exactly `name`.

@@ -93,28 +93,36 @@ protected:
     fs::path dir_;
 };
 
+// The program's own texts (string literals): white space and line breaks as the level's form gives them.
 struct FormatCase {
     const char* title;
     HxLogLvl::Level level;
-    const char* text;
-    bool endl;
+    void (*write)(HxLogLvl::Level);
     const char* expected;
 };
 
 const FormatCase kFormatCases[] = {
-    {"plain record keeps its spacing", HxLogLvl::Info, "a  b ", true, "Info: a  b \n"},
-    {"plain record without endl has no line end", HxLogLvl::Info, "no end", false, "Info: no end"},
-    {"debug levels above Debug are plain", HxLogLvl::Debug1, "z", true, "Debug1: z\n"},
-    {"error is red, blanks compressed", HxLogLvl::Error, "word   second  ", true,
+    {"plain record keeps its spacing", HxLogLvl::Info, [](HxLogLvl::Level l) { HxLogStream(l) << "a  b " << std::endl; },
+     "Info: a  b \n"},
+    {"plain record without endl has no line end", HxLogLvl::Info, [](HxLogLvl::Level l) { HxLogStream(l) << "no end"; },
+     "Info: no end"},
+    {"plain record keeps its own line break", HxLogLvl::Info,
+     [](HxLogLvl::Level l) { HxLogStream(l) << "one]\n" << "two" << std::endl; }, "Info: one]\ntwo\n"},
+    {"debug levels above Debug are plain", HxLogLvl::Debug1, [](HxLogLvl::Level l) { HxLogStream(l) << "z" << std::endl; },
+     "Debug1: z\n"},
+    {"error is red, blanks compressed", HxLogLvl::Error,
+     [](HxLogLvl::Level l) { HxLogStream(l) << "word   second  " << std::endl; },
      "\033[1;31mError: word second \033[0m\n"},
-    {"leading blanks of the text shrink to one", HxLogLvl::Error, "   lead", true,
-     "\033[1;31mError: lead \033[0m\n"},
-    {"a run keeps its first character", HxLogLvl::Error, "a \nb", true,
+    {"leading blanks of the text shrink to one", HxLogLvl::Error,
+     [](HxLogLvl::Level l) { HxLogStream(l) << "   lead" << std::endl; }, "\033[1;31mError: lead \033[0m\n"},
+    {"a run keeps its first character", HxLogLvl::Error, [](HxLogLvl::Level l) { HxLogStream(l) << "a \nb" << std::endl; },
      "\033[1;31mError: a b \033[0m\n"},
-    {"warning is yellow", HxLogLvl::Warning, "w", false, "\033[1;33mWarning: w \033[0m\n"},
-    {"debug is bright white, tabs compressed", HxLogLvl::Debug, "x\t\ty", true,
-     "\033[1;97mDebug: x\ty \033[0m\n"},
-    {"inner line breaks reopen the colour", HxLogLvl::Warning, "one\n\ntwo", true,
+    {"warning is yellow", HxLogLvl::Warning, [](HxLogLvl::Level l) { HxLogStream(l) << "w"; },
+     "\033[1;33mWarning: w \033[0m\n"},
+    {"debug is bright white, tabs compressed", HxLogLvl::Debug,
+     [](HxLogLvl::Level l) { HxLogStream(l) << "x\t\ty" << std::endl; }, "\033[1;97mDebug: x\ty \033[0m\n"},
+    {"inner line breaks reopen the colour", HxLogLvl::Warning,
+     [](HxLogLvl::Level l) { HxLogStream(l) << "one\n\ntwo" << std::endl; },
      "\033[1;33mWarning: one \033[0m\n\033[1;33mtwo \033[0m\n"},
 };
 
@@ -123,14 +131,56 @@ TEST_F(LogRecord, TextWithAndWithoutColour) {
     HxLogStream::set_global_log_level(HxLogLvl::Debug4);
     for (const auto& c : kFormatCases) {
         written().clear();
-        if (c.endl) {
-            HxLogStream(c.level) << c.text << std::endl;
-        } else {
-            HxLogStream(c.level) << c.text;
-        }
+        c.write(c.level);
         ASSERT_EQ(written().size(), 1u) << c.title;
         EXPECT_EQ(written()[0].text, c.expected) << c.title;
     }
+}
+
+// Values (names, paths, tool output) never start a line of their own: their
+// control characters and backslashes are escaped, the same at every level;
+// line feeds that end a value stay only where the record's line ends anyway.
+struct ValueCase {
+    const char* title;
+    HxLogLvl::Level level;
+    std::string value;
+    const char* after;  // own text after the value
+    const char* expected;
+};
+
+const ValueCase kValueCases[] = {
+    {"a line break in a name", HxLogLvl::Info, "web\nMAIN ARCHIVE FILENAME:x", "", "Info: name: web\\nMAIN ARCHIVE FILENAME:x\n"},
+    {"the same in an error", HxLogLvl::Error, "web\nMAIN ARCHIVE FILENAME:x", "",
+     "\033[1;31mError: name: web\\nMAIN ARCHIVE FILENAME:x \033[0m\n"},
+    {"carriage return, tab, backslashes", HxLogLvl::Info, "a\rb\tc\\d\\n", "", "Info: name: a\\rb\\tc\\d\\\\n\n"},
+    {"other control characters in hex", HxLogLvl::Warning, std::string("\x1b[31m\x01\x7f\0", 8), "",
+     "\033[1;33mWarning: name: \\x1b[31m\\x01\\x7f \033[0m\n"},
+    {"UTF-8 and blanks unchanged", HxLogLvl::Info, "caf\xc3\xa9  db", "", "Info: name: caf\xc3\xa9  db\n"},
+    {"tool output ending the record keeps its line end", HxLogLvl::Info, "ID: 5\n", "", "Info: name: ID: 5\n\n"},
+    {"a line end followed by more text is escaped", HxLogLvl::Info, "web\n", " exists", "Info: name: web\\n exists\n"},
+    {"multi-line output of a failed command", HxLogLvl::Error, "line 1\nline 2\n", "",
+     "\033[1;31mError: name: line 1\\nline 2 \033[0m\n"},
+};
+
+TEST_F(LogRecord, ValuesStayOnTheRecordsLine) {
+    HxLogStream::set_default_loggers(sink("out"));
+    for (const auto& c : kValueCases) {
+        written().clear();
+        HxLogStream(c.level) << "name: " << c.value << c.after << std::endl;
+        ASSERT_EQ(written().size(), 1u) << c.title;
+        EXPECT_EQ(written()[0].text, c.expected) << c.title;
+    }
+}
+
+TEST_F(LogRecord, EveryKindOfValueIsEscaped) {
+    HxLogStream::set_default_loggers(sink("out"));
+    char buffer[] = "b\nc";
+    const char* pointer = "p\nq";
+    const std::string text = "s\nt";
+    HxLogStream(HxLogLvl::Info) << pointer << "|" << buffer << "|" << text << "|" << std::string("u\nv") << "|"
+                                << fs::path("/a\nb") << "|" << std::quoted(text) << "|" << '\n' << std::endl;
+    ASSERT_EQ(written().size(), 1u);
+    EXPECT_EQ(written()[0].text, "Info: p\\nq|b\\nc|s\\nt|u\\nv|\"/a\\nb\"|\"s\\nt\"|\n\n");
 }
 
 TEST_F(LogRecord, PiecesAreAppendedAsByAnOutputStream) {

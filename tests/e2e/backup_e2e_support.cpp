@@ -86,11 +86,12 @@ FourImageTemplate TemplateBackupTest::declare_four_image_template(const std::str
     return tpl;
 }
 
-kevra_test::ProgramResult TemplateBackupTest::run_module(const std::vector<std::string>& args) const
+kevra_test::ProgramResult TemplateBackupTest::run_module(const std::vector<std::string>& args,
+                                                         const kevra_test::ProgramLimits& limits) const
 {
     std::vector<std::string> argv = {kevra_test::build_path("kevra_template")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return kevra_test::run_program(argv);
+    return kevra_test::run_program(argv, limits);
 }
 
 kevra_test::ProgramResult TemplateBackupTest::backup(const std::string& tpl, const std::string& archive,

@@ -33,8 +33,9 @@ protected:
     // The file datastore's ID, declared on first use.
     std::string files_datastore();
 
-    // kevra_template with `args`.
-    kevra_test::ProgramResult run_module(const std::vector<std::string>& args) const;
+    // kevra_template with `args`, killed when it outlives `limits`.
+    kevra_test::ProgramResult run_module(const std::vector<std::string>& args,
+                                         const kevra_test::ProgramLimits& limits = {}) const;
     // "<type> -b <tpl> -d <operation directory> -n <archive> -m srv1 -T T1" followed by `extra`;
     // the type is "-1" (full), "-2" (incremental) or "-3" (differential).
     kevra_test::ProgramResult backup(const std::string& tpl, const std::string& archive,

@@ -98,6 +98,16 @@ const RefusalCase kRefusals[] = {
     {"MissingResourceList", {"-B", "/nonexistent/kevra-list.json"},
      "resource list file does not exist: /nonexistent/kevra-list.json"},
     {"ResourceListNotJson", {"-B", "@NOT_JSON@"}, "json parser error"},
+    // Texts that the option library would expand without end, and a list too deep to read.
+    {"PlaceholderAsCompressValue", {"-b", "tmpl", "-z", "%value%"},
+     "the argument ('%25value%25') for option '--compress' is invalid"},
+    {"PlaceholderAsParallelism", {"-p", "%value%"}, "the argument ('%25value%25') for option '--parallelism' is invalid"},
+    {"PlaceholderAsMemoryThreshold", {"-G", "%value%"},
+     "the argument ('%25value%25') for option '--memory-threshold' is invalid"},
+    {"PlaceholderInUnknownOption", {"--zz%option%="}, "for option '--zz%25option%25'"},
+    {"PlaceholderInAmbiguousOption", {"--list=%canonical_option%"}, "option '--list=%25canonical_option%25' is ambiguous"},
+    {"ResourceListTooDeep", {"-B", "@DEEP_JSON@"},
+     "bool ResourceList::parse_json_file(const std::string&): json parser error: "},
 };
 
 class CliRefusal : public ::testing::TestWithParam<RefusalCase> {};
@@ -108,17 +118,20 @@ TEST_P(CliRefusal, ExitsFourteenWithReasonAndCreatesNothing)
     const RefusalCase& c = GetParam();
     const std::string scratch = scratch_dir();
     const std::string not_json = scratch + "/not-json.json";
+    const std::string deep_json = scratch + "/deep.json";
     const std::string op_dir = scratch + "/op";
     std::ofstream(not_json) << "{\"path\": ";
+    std::ofstream(deep_json) << std::string(100000, '[');
 
     std::vector<std::string> argv = {kevra_test::build_path("kevra_template")};
     for (const auto& arg : c.args) {
-        argv.push_back(arg == "@NOT_JSON@" ? not_json : arg == kOpDir ? op_dir : arg);
+        argv.push_back(arg == "@NOT_JSON@" ? not_json : arg == "@DEEP_JSON@" ? deep_json : arg == kOpDir ? op_dir : arg);
     }
     install_product_directories();
     const std::set<std::string> before = tree("/opt/kelvomar");
-    const auto result = kevra_test::run_program(argv);
+    const auto result = kevra_test::run_program(argv, kevra_test::ProgramLimits{10});
 
+    EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_status, 14);
     EXPECT_EQ(result.out, "");
     const std::string log = read_file(kLogFile);

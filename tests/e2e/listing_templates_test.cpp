@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/e2e/backup_e2e_support.h"
+#include "tests/support/entity_bomb.h"
 
 namespace {
 
@@ -61,6 +62,17 @@ TEST_P(Listing, PrintsExactly)
 INSTANTIATE_TEST_SUITE_P(Options, Listing, ::testing::ValuesIn(kListings),
                          [](const ::testing::TestParamInfo<ListingCase>& info) { return info.param.name; });
 
+// A line break or a tab in a name is written as \n or \t: one line per template, whatever its name.
+TEST_F(TemplateListing, NamesWithControlCharactersStayOnTheirLine)
+{
+    platform_.vm_template({"--name", "web\nSET BACKUP TYPE TO FULL"});
+    platform_.vm_template({"--name", "tab\there"});
+    platform_.vm_template({"--name", "caf\xc3\xa9 (copy)"});
+    const auto result = run_module({"-L"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "ID|NAME\n-----\n0|web\\nSET BACKUP TYPE TO FULL\n1|tab\\there\n2|caf\xc3\xa9 (copy)\n");
+}
+
 struct ListingFailure {
     const char* name;
     const char* option;
@@ -87,6 +99,11 @@ const ListingFailure kFailures[] = {
      "list_all_templates(const bool&): XML document not parsed successfully"},
     {"HeaderCommandFailsAfterThePool", "-L", {"fault", "onetemplate", "list", "--skip-first", "1", "--exit", "255"},
      "int HxModuleKevraTemplate::list_all_templates(const bool&): can't list resources header labels"},
+    // A pool answer that declares an entity of 20 KB and names it 5,000 times.
+    {"EntityDeclaredInThePool", "-l",
+     {"fault", "onetemplate", "list", "--with-arg=-x", "--exit", "0", "--stdout",
+      kevra_test::entity_bomb("VMTEMPLATE_POOL", "VMTEMPLATE")},
+     "int HxModuleKevraTemplate::list_all_templates(const bool&): XML document not parsed successfully"},
     {"HeaderCommandFails", "-c", {"fault", "onetemplate", "list", "--exit", "255", "--stderr", "down"},
      "virtual int HxModuleKevraTemplate::list_header_labels(): the following command produced an error: "
      "/usr/bin/onetemplate list | awk"},
@@ -99,7 +116,9 @@ TEST_P(ListingFails, WithTwoAndNothingPrinted)
     const ListingFailure& c = GetParam();
     declare_templates();
     platform_.fixture(c.setup);
-    const auto result = run_module({c.option});
+    const auto result = run_module({c.option}, kevra_test::ProgramLimits{10});
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_LT(result.max_rss_kb, 64 * 1024);
     EXPECT_EQ(result.exit_status, 2) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(contains(log(), c.record)) << "missing: " << c.record << "\nlog:\n" << log();

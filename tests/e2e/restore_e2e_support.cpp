@@ -83,14 +83,15 @@ kevra_test::ProgramResult TemplateRestoreTest::apply_replica(const std::string& 
     return run_module(args);
 }
 
-kevra_test::ProgramResult TemplateRestoreTest::restore_from_meta(const std::string& meta, const std::string& params)
+kevra_test::ProgramResult TemplateRestoreTest::restore_from_meta(const std::string& meta, const std::string& params,
+                                                                 const kevra_test::ProgramLimits& limits)
 {
     std::vector<std::string> args = {"-r", kRecord, "-d", restore_dir_, "-m", kServer, "-T", kTask, "-M", meta};
     if (!params.empty()) {
         args.push_back("-e");
         args.push_back(params);
     }
-    return run_module(args);
+    return run_module(args, limits);
 }
 
 std::string TemplateRestoreTest::make_archive(const std::string& name,

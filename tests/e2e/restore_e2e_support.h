@@ -35,7 +35,8 @@ protected:
     // snapshot file>" and, unless `params` is empty, "-e <params>".
     kevra_test::ProgramResult apply_replica(const std::string& params = "", const std::string& record = kRecord);
     // The same restore from a meta file instead of the snapshot file.
-    kevra_test::ProgramResult restore_from_meta(const std::string& meta, const std::string& params = "last:true");
+    kevra_test::ProgramResult restore_from_meta(const std::string& meta, const std::string& params = "last:true",
+                                                const kevra_test::ProgramLimits& limits = {});
 
     // Puts an archive into the engine's store as a backup would: each entry
     // (archive name => content) written to a file first. Returns its meta file.

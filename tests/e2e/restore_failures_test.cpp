@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/e2e/restore_e2e_support.h"
+#include "tests/support/entity_bomb.h"
 #include "tests/support/platform_fixture.h"
 
 namespace {
@@ -245,6 +246,39 @@ TEST_F(RestoreFailure, HostileOrMalformedImageListsAreRefused)
         EXPECT_TRUE(contains(log(), c.record)) << log();
         EXPECT_EQ(platform_names("templates"), std::vector<std::string>{});
         EXPECT_EQ(platform_names("images"), std::vector<std::string>{});
+        EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
+    }
+}
+
+// An archived template file that declares an entity (20 KB, referenced 5,000
+// times: 100 MB once expanded) is refused as malformed at once, whichever step
+// reads it first, with little memory and nothing created.
+TEST_F(RestoreFailure, TemplateFileDeclaringEntitiesIsRefusedAsMalformed)
+{
+    const std::string files = files_datastore();
+    const std::string list = "TEMPLATE CLONE NAME:bk9\n7:bk9-disk-0:" + files + ":vd::0:0:0\n";
+    struct Case {
+        std::string params, record;
+    };
+    const std::vector<Case> cases = {
+        {"last:true", "int hx_opennebula_common::get_template_name_from_file(const std::string&, std::string&): "
+                      "document not parsed successfully: "},
+        {"last:true,new_name:copy", "int hx_opennebula_common::change_name_in_template_xml(const std::string&, "
+                                    "const std::string&): document not parsed successfully: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.params);
+        const std::string meta = make_archive(
+            "bk9", {{"template.xml", kevra_test::entity_bomb("TEMPLATE")}, {"template_image_list", list},
+                    {"vd-disk-0", "data"}});
+        const auto result = restore_from_meta(meta, c.params, kevra_test::ProgramLimits{10});
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.exit_status, 7);
+        EXPECT_LT(result.max_rss_kb, 64 * 1024);
+        EXPECT_TRUE(contains(log(), c.record)) << log();
+        EXPECT_EQ(platform_names("templates"), std::vector<std::string>{});
+        EXPECT_EQ(platform_names("images"), std::vector<std::string>{});
+        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
         EXPECT_EQ(tree(restore_dir_), std::vector<std::string>{});
     }
 }

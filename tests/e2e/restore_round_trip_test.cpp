@@ -350,3 +350,31 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
 }
 
 }  // namespace
+
+namespace {
+
+// A template name may hold a line break: in the records on standard output and
+// in the log file it is written as \n, so it never starts a line the agent reads.
+TEST_F(RestoreRoundTrip, ANameWithALineBreakStaysInItsRecord)
+{
+    const std::string files = files_datastore();
+    const std::string name = "web\nSET BACKUP TYPE TO FULL";
+    const std::string list = "TEMPLATE CLONE NAME:bk9\n7:bk9-disk-0:" + files + ":vd::0:0:0\n";
+    const std::string xml = "<TEMPLATE><NAME><![CDATA[" + name + "]]></NAME><DISK><IMAGE><![CDATA[bk9-disk-0]]>"
+                            "</IMAGE><IMAGE_UNAME><![CDATA[oneadmin]]></IMAGE_UNAME></DISK></TEMPLATE>\n";
+    const std::string meta =
+        make_archive("bk9", {{"template.xml", xml}, {"template_image_list", list}, {"vd-disk-0", "os"}});
+
+    const auto result = restore_from_meta(meta);
+    ASSERT_EQ(result.exit_status, 0) << log();
+    const std::string escaped = "Template will be restored with the name: web\\nSET BACKUP TYPE TO FULL\n";
+    EXPECT_TRUE(contains(result.out, escaped)) << result.out;
+    EXPECT_TRUE(contains(log(), escaped)) << log();
+    EXPECT_TRUE(contains(log(), "Image will be restored with the name: web\\nSET BACKUP TYPE TO FULL-disk-0\n"));
+    for (const std::string& line : lines_of(result.out)) {
+        EXPECT_NE(line, "SET BACKUP TYPE TO FULL");
+    }
+    EXPECT_EQ(image_data(name + "-disk-0"), "os");
+}
+
+}  // namespace

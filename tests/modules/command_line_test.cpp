@@ -200,6 +200,14 @@ const CommandLineCase kCases[] = {
      "", nullptr},
     {"AmbiguousAbbreviation", {"--back", "tmpl"}, false, 0, "option '--back' is ambiguous", "", nullptr},
     {"OptionTwice", {"-b", "a", "-b", "b"}, false, 0, "cannot be specified more than once", "", nullptr},
+    // The option library's placeholders in quoted texts are written as "%25"; stored values keep their '%'.
+    {"PlaceholderAsValue", {"-b", "tmpl", "-z", "%value%"}, false, 0,
+     "bool HxModuleUniversal::parse_module_options(int, char**, HxModuleOptions&): the argument ('%25value%25') for "
+     "option '--compress' is invalid",
+     "", nullptr},
+    {"PlaceholderInOptionName", {"--zz%option%=1"}, false, 0, "unrecognised option '--zz%25option%25=1'", "", nullptr},
+    {"PercentInStoredValue", {"-b", "50%value%"}, true, 9, "", "",
+     [](const HxModuleOptions& o) { EXPECT_EQ(o.resource, "50%value%"); }},
     {"SharedFieldTwice", {"-r", "1", "-R", "2"}, false, 11, "", "", nullptr},
     {"StrayArgument", {"-V", "extra"}, false, 0, "too many positional options", "", nullptr},
     {"MalformedNumericModuleParameter", {"-b", "tmpl", "-e", "hxd_hash_length:long"}, false, 9,

@@ -62,6 +62,13 @@ const JsonCase kJsonCases[] = {
      "bool ResourceList::parse_json_file(const std::string&): json parser error: "},
     {"EmptyFile", "", false, {}, "json parser error"},
     {"NotJsonAtAll", "path=/a\n", false, {}, "json parser error"},
+    {"EscapesGiveTheContent", R"([{"path": "/a\u00e9\"b"}])", true, {"/a\xc3\xa9\"b"}, ""},
+    {"TrailingComma", R"([{"path": "/a"},])", false, {}, "json parser error"},
+    {"Comment", R"([{"path": "/a"} /* and more */])", false, {}, "json parser error"},
+    {"InvalidUtf8", "[{\"path\": \"/a\xff\"}]", false, {}, "json parser error"},
+    {"DepthOf32Read", std::string(32, '[') + std::string(32, ']'), true, {}, "there is no any resource in json file"},
+    {"DepthOf33Refused", std::string(33, '[') + std::string(33, ']'), false, {}, "json parser error"},
+    {"HundredThousandBrackets", std::string(100000, '['), false, {}, "json parser error"},
 };
 
 class ResourceListJson : public ScratchDir, public ::testing::WithParamInterface<JsonCase> {};

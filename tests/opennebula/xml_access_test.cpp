@@ -6,6 +6,7 @@
 #include "opennebula/platform_command.h"
 #include "opennebula/xml_access.h"
 #include "tests/opennebula/log_capture.h"
+#include "tests/support/entity_bomb.h"
 
 namespace hx = hx_opennebula_common;
 
@@ -34,6 +35,62 @@ TEST_F(XmlAccess, ParseRejectsWhatIsNotOneDocument)
                            c.record))
             << all_records();
     }
+}
+
+// A document of exactly `size` bytes: NAME a, then elements of 4 KiB text.
+std::string sized_document(std::size_t size)
+{
+    const std::string head = "<R><NAME>a</NAME>";
+    const std::string tail = "<B></B></R>";
+    const std::string block = "<A>" + std::string(4096, 'x') + "</A>";
+    std::string text = head;
+    while (text.size() + block.size() + tail.size() <= size)
+        text += block;
+    return text + "<B>" + std::string(size - text.size() - tail.size(), 'y') + tail.substr(3);
+}
+
+TEST_F(XmlAccess, DeclaredEntitiesAreRefusedBuiltInOnesRead)
+{
+    const struct {
+        const char* label;
+        std::string text;
+        const char* name;  // the NAME text; null: refused
+    } cases[] = {
+        {"entity bomb", kevra_test::entity_bomb("TEMPLATE"), nullptr},
+        {"one small entity", kevra_test::entity_bomb("TEMPLATE", "", 1, 1), nullptr},
+        {"parameter entity", "<!DOCTYPE R [<!ENTITY % p \"x\">]><R><NAME>a</NAME></R>", nullptr},
+        {"external entity", "<!DOCTYPE R [<!ENTITY f SYSTEM \"file:///etc/hostname\">]><R><NAME>&f;</NAME></R>", nullptr},
+        {"unparsed entity",
+         "<!DOCTYPE R [<!NOTATION n SYSTEM \"n\"><!ENTITY u SYSTEM \"u\" NDATA n>]><R><NAME>a</NAME></R>", nullptr},
+        {"undeclared entity", "<R><NAME>&e;</NAME></R>", nullptr},
+        {"external DTD is not fetched", "<!DOCTYPE R SYSTEM \"http://192.0.2.1/r.dtd\"><R><NAME>a</NAME></R>", "a"},
+        {"doctype without entities", "<!DOCTYPE R [<!ELEMENT R ANY>]><R><NAME>a</NAME></R>", "a"},
+        {"predefined entities and character references",
+         "<R><NAME>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\xc3\xa9</NAME></R>", "&<>\"'AB\xc3\xa9"},
+        {"largest text", sized_document(hx::max_xml_document_size), "a"},
+        {"longer than the largest", sized_document(hx::max_xml_document_size + 1), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const hx::xml_document doc = hx::parse_xml_text(c.text);
+        EXPECT_EQ(static_cast<bool>(doc), c.name != nullptr);
+        if (doc && c.name != nullptr) {
+            EXPECT_EQ(hx::element_text(hx::first_child_element(xmlDocGetRootElement(doc.get()), "NAME")), c.name);
+        }
+    }
+}
+
+TEST_F(XmlAccess, FilesGoThroughTheSameParse)
+{
+    const std::string dir = scratch_dir();
+    opennebula_test::write_file(dir + "/bomb.xml", kevra_test::entity_bomb("TEMPLATE"));
+    opennebula_test::write_file(dir + "/plain.xml", "<TEMPLATE><NAME>a&amp;b</NAME></TEMPLATE>");
+    EXPECT_FALSE(hx::parse_xml_file(dir + "/bomb.xml"));
+    EXPECT_FALSE(hx::parse_xml_file(dir + "/missing.xml"));
+    EXPECT_FALSE(hx::parse_xml_file(dir));
+    const hx::xml_document doc = hx::parse_xml_file(dir + "/plain.xml");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(hx::element_text(hx::first_child_element(xmlDocGetRootElement(doc.get()), "NAME")), "a&b");
 }
 
 TEST_F(XmlAccess, ParseGivesTheCallerTheDocument)

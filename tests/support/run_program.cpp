@@ -1,9 +1,12 @@
 #include "tests/support/run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,9 +23,34 @@ std::string slurp(const std::string& path) {
   return text.str();
 }
 
+// Waits for `pid`; kills it once `limits.seconds` have passed. Fills the
+// exit status, the timeout flag and the peak resident size.
+void wait_for(pid_t pid, const ProgramLimits& limits, ProgramResult& result) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.seconds);
+  int status = 0;
+  struct rusage usage {};
+  for (;;) {
+    const pid_t done = wait4(pid, &status, limits.seconds > 0 ? WNOHANG : 0, &usage);
+    if (done == pid) {
+      break;
+    }
+    if (done == 0 && std::chrono::steady_clock::now() >= deadline && !result.timed_out) {
+      result.timed_out = true;
+      kill(pid, SIGKILL);
+    }
+    if (done == 0) {
+      usleep(10000);
+    }
+  }
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.max_rss_kb = usage.ru_maxrss;
+}
+
 }  // namespace
 
-ProgramResult run_program(const std::vector<std::string>& argv) {
+ProgramResult run_program(const std::vector<std::string>& argv) { return run_program(argv, ProgramLimits{}); }
+
+ProgramResult run_program(const std::vector<std::string>& argv, const ProgramLimits& limits) {
   if (argv.empty()) {
     throw std::runtime_error("run_program: empty argument list");
   }
@@ -52,13 +80,10 @@ ProgramResult run_program(const std::vector<std::string>& argv) {
     execv(args[0], args.data());
     _exit(127);
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
+  ProgramResult result;
+  wait_for(pid, limits, result);
   close(out_fd);
   close(err_fd);
-  ProgramResult result;
-  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = slurp(out_name);
   result.err = slurp(err_name);
   unlink(out_name.c_str());
