@@ -8,7 +8,6 @@
 namespace kevra_template {
 
 using hx_opennebula_common::oneimage;
-using hx_opennebula_common::opennebula_disk_type;
 
 const char* const kImageListName = "template_image_list";
 const char* const kImageIdsMarkerName = "template_image_ids_marker";
@@ -47,12 +46,6 @@ bool reads_as_platform_id(const std::string& name)
 {
     return !name.empty() &&
            std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
-}
-
-bool image_has_data(opennebula_disk_type disk_type)
-{
-    return disk_type == hx_opennebula_common::DISK_TYPE_FILE || disk_type == hx_opennebula_common::DISK_TYPE_BLOCK ||
-           disk_type == hx_opennebula_common::DISK_TYPE_RBD;
 }
 
 clone_image_wait classify_clone_image_state(int state)

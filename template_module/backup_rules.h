@@ -35,10 +35,6 @@ bool is_plain_file_name(const std::string& name);
 // a name (it is made of decimal digits only).
 bool reads_as_platform_id(const std::string& name);
 
-// Whether an image has data to archive: FILE and BLOCK images (their source)
-// and RBD images (exported to a file); every other disk type has none.
-bool image_has_data(hx_opennebula_common::opennebula_disk_type disk_type);
-
 // What the backup makes of a cloned image's state while it waits.
 enum class clone_image_wait {
     ready,     // 1, 2, 8: ready, used, used persistent

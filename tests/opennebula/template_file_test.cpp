@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "opennebula/template_queries.h"
@@ -26,19 +27,23 @@ std::string vmtemplate(const std::string& template_children)
 
 class TemplateFile : public opennebula_test::LogCapture {
 protected:
-    // Image names the lookup knows; any other ID fails.
-    std::map<std::string, std::string> names_ = {{"7", "web-disk"}, {"8", "db & data"}};
+    // Image names and owners the lookup knows; any other ID fails.
+    std::map<std::string, std::pair<std::string, std::string>> names_ = {{"7", {"web-disk", "oneadmin"}},
+                                                                         {"8", {"db & data", "oneadmin"}},
+                                                                         {"9", {"shared-db", "alice"}}};
     std::vector<std::string> looked_up_;
 
     int build(hx::xml_document& doc, const std::string& new_name)
     {
         return hx::build_template_file_document("P", "web", doc.get(), new_name,
-                                                [this](const std::string& id, std::string& name) {
+                                                [this](const std::string& id, std::string& name,
+                                                       std::string& owner) {
                                                     looked_up_.push_back(id);
                                                     auto it = names_.find(id);
                                                     if (it == names_.end())
                                                         return 1;
-                                                    name = it->second;
+                                                    name = it->second.first;
+                                                    owner = it->second.second;
                                                     return 0;
                                                 });
     }
@@ -64,6 +69,8 @@ TEST_F(TemplateFile, DiskRewrites)
         {"<IMAGE>web-disk</IMAGE><IMAGE_ID>7</IMAGE_ID>", "IMAGE=web-disk;IMAGE_ID=7"},
         // An IMAGE_ID before an IMAGE goes; the earlier IMAGE stays.
         {"<IMAGE_ID>8</IMAGE_ID><IMAGE>old</IMAGE>", "IMAGE=old;IMAGE=db & data;IMAGE_UNAME=oneadmin"},
+        // IMAGE_UNAME is the image's own owner, not the template's (oneadmin).
+        {"<IMAGE_ID>9</IMAGE_ID>", "IMAGE=shared-db;IMAGE_UNAME=alice"},
         // Volatile disks and disks by name are left alone.
         {"<SIZE>1024</SIZE><TYPE>fs</TYPE>", "SIZE=1024;TYPE=fs"},
         {"<IMAGE>db</IMAGE><IMAGE_UNAME>alice</IMAGE_UNAME>", "IMAGE=db;IMAGE_UNAME=alice"},
