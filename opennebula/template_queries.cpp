@@ -91,18 +91,22 @@ std::vector<template_disk_image> template_disk_images(xmlNode* root)
     return disks;
 }
 
-int disk_image_id(const std::string& prototype, const template_disk_image& disk, std::string& id)
+int disk_image_ids(const std::string& prototype, const std::vector<template_disk_image>& disks,
+                   std::vector<std::string>& ids)
 {
-    if (disk.by_id) {
-        id = disk.value;
-        return 0;
-    }
-    // A name is unique only per owner: with the owner given, it is looked up among that owner's images.
-    const int result = disk.owner_field != nullptr ? get_owned_image_id(disk.value, disk.owner_field, disk.owner, id)
-                                                   : get_image_id(disk.value, id);
-    if (result != 0) {
-        log_error(prototype + ": can't get ID of the image '" + disk.value + "'");
-        return 1;
+    // One entry per disk, in disk order: a disk named by its image's name gets
+    // that image's ID in its own place. A name is unique only per owner: with
+    // the owner given, it is looked up among that owner's images.
+    for (const template_disk_image& disk : disks) {
+        std::string id = disk.value;
+        const int result = disk.by_id                  ? 0
+                           : disk.owner_field != nullptr ? get_owned_image_id(disk.value, disk.owner_field, disk.owner, id)
+                                                         : get_image_id(disk.value, id);
+        if (result != 0) {
+            log_error(prototype + ": can't get ID of the image '" + disk.value + "'");
+            return 1;
+        }
+        ids.push_back(id);
     }
     return 0;
 }
@@ -121,15 +125,7 @@ int get_simple_template_image_list(const std::string& tpl, std::vector<std::stri
                 return 1;
             disks = template_disk_images(xmlDocGetRootElement(doc.get()));
         }
-        // One entry per disk, in disk order: a disk named by its image's name
-        // gets that image's ID in its own place.
-        for (const template_disk_image& disk : disks) {
-            std::string id;
-            if (disk_image_id(prototype, disk, id) != 0)
-                return 1;
-            ids.push_back(id);
-        }
-        return 0;
+        return disk_image_ids(prototype, disks, ids);
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());
         return 1;

@@ -52,10 +52,12 @@ std::vector<template_disk_image> template_disk_images(xmlNode* root);
 // The same references for the DISKs of one TEMPLATE element (the root of a template file).
 std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl);
 
-// 0 with `id` = the ID of the image that `disk` refers to: its IMAGE_ID, the
-// image of that name and owner, or for a name alone the image the platform
-// finds by that name; 1 when that image cannot be told (logged after `prototype`).
-int disk_image_id(const std::string& prototype, const template_disk_image& disk, std::string& id);
+// 0 after appending to `ids`, in order, the ID of the image each of `disks`
+// refers to: its IMAGE_ID, the image of that name and owner, or for a name
+// alone the image the platform finds by that name; 1 at the first image that
+// cannot be told (logged after `prototype`; the IDs appended so far stay).
+int disk_image_ids(const std::string& prototype, const std::vector<template_disk_image>& disks,
+                   std::vector<std::string>& ids);
 
 }  // namespace hx_opennebula_common
 

@@ -238,13 +238,7 @@ int get_template_file_image_ids(const std::string& file, std::vector<std::string
                 return 1;
             disks = disk_images_of_template(xmlDocGetRootElement(doc.get()));
         }
-        for (const template_disk_image& disk : disks) {
-            std::string id;
-            if (disk_image_id(prototype, disk, id) != 0)
-                return 1;
-            ids.push_back(id);
-        }
-        return 0;
+        return disk_image_ids(prototype, disks, ids);
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());
         return 1;
