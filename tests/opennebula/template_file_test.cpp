@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "opennebula/image_lists.h"
 #include "opennebula/template_queries.h"
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
@@ -134,9 +135,38 @@ TEST_F(TemplateFile, DiskImagesKeepTemplateOrder)
     EXPECT_EQ(disks[0].value, "7");
     EXPECT_FALSE(disks[1].by_id);
     EXPECT_EQ(disks[1].value, "db-disk");
+    EXPECT_STREQ(disks[1].owner_field, "UNAME");
+    EXPECT_EQ(disks[1].owner, "oneadmin");
+    EXPECT_EQ(disks[0].owner_field, nullptr);
 
     hx::xml_document none = hx::parse_xml_text(vmtemplate("<CPU>1</CPU>"));
     EXPECT_TRUE(hx::template_disk_images(xmlDocGetRootElement(none.get())).empty());
+}
+
+// A name is unique per owner: the owner named by IMAGE_UNAME (before IMAGE_UID)
+// picks one image among those of that name.
+TEST_F(TemplateFile, DiskOwnersPickOneImageOfTheName)
+{
+    hx::xml_document tpl = hx::parse_xml_text(
+        "<TEMPLATE><DISK><IMAGE>db</IMAGE><IMAGE_UID>2</IMAGE_UID><IMAGE_UNAME>bob</IMAGE_UNAME></DISK>"
+        "<DISK><IMAGE>db</IMAGE><IMAGE_UID>1</IMAGE_UID></DISK><DISK><IMAGE>db</IMAGE></DISK></TEMPLATE>");
+    const auto disks = hx::disk_images_of_template(xmlDocGetRootElement(tpl.get()));
+    ASSERT_EQ(disks.size(), 3u);
+    EXPECT_STREQ(disks[0].owner_field, "UNAME");
+    EXPECT_EQ(disks[0].owner, "bob");
+    EXPECT_STREQ(disks[1].owner_field, "UID");
+    EXPECT_EQ(disks[1].owner, "1");
+    EXPECT_EQ(disks[2].owner_field, nullptr);
+
+    hx::xml_document pool = hx::parse_xml_text(
+        "<IMAGE_POOL><IMAGE><ID>3</ID><UID>1</UID><UNAME>alice</UNAME><NAME>db</NAME></IMAGE>"
+        "<IMAGE><ID>4</ID><UID>2</UID><UNAME>bob</UNAME><NAME>db</NAME></IMAGE>"
+        "<IMAGE><ID>5</ID><UID>2</UID><UNAME>bob</UNAME><NAME>logs</NAME></IMAGE></IMAGE_POOL>");
+    xmlNode* root = xmlDocGetRootElement(pool.get());
+    EXPECT_EQ(hx::owned_image_ids(root, "db", "UNAME", "bob"), std::vector<std::string>{"4"});
+    EXPECT_EQ(hx::owned_image_ids(root, "db", "UID", "1"), std::vector<std::string>{"3"});
+    EXPECT_TRUE(hx::owned_image_ids(root, "db", "UNAME", "carol").empty());
+    EXPECT_TRUE(hx::owned_image_ids(root, "d", "UNAME", "bob").empty()) << "names match whole";
 }
 
 TEST_F(TemplateFile, RenameTheTemplate)
