@@ -79,6 +79,20 @@ TM_MAD_TYPE get_datastore_tm_mad(const std::string& id)
     }
 }
 
+bool get_datastore_tm_mad_name(const std::string& id, std::string& name)
+{
+    std::string output;
+    if (run_command(show_bare(id), output) != 0)
+        return false;
+    const xml_document doc = parse_xml_text(output);
+    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    if (root == nullptr || !is_element(root, "DATASTORE"))
+        return false;
+    xmlNode* tm = first_child_element(root, "TM_MAD");
+    name = tm == nullptr ? std::string() : element_text(tm);
+    return true;
+}
+
 int get_datastore_type(const std::string& id, int& type)
 {
     const std::string prototype = __PRETTY_FUNCTION__;

@@ -20,6 +20,11 @@ int get_datastore_capacity_mb(const std::string& id, int& free_mb);
 // TM_MAD_NONE on any failure, for a missing TM_MAD and for a name outside the table.
 TM_MAD_TYPE get_datastore_tm_mad(const std::string& id);
 
+// True with `name` = the text of the datastore's first top-level TM_MAD (empty
+// without one), whether or not the table knows it; false when the command or
+// the document fails. Nothing is logged.
+bool get_datastore_tm_mad_name(const std::string& id, std::string& name);
+
 // 0 with `type` = the first top-level TYPE; 1 (type -1) on a failed command, a
 // bad document or no TYPE (logged). A non-numeric TYPE throws std::invalid_argument.
 int get_datastore_type(const std::string& id, int& type);

@@ -74,8 +74,18 @@ int resolve_datastore_facts(const std::string& prototype, oneimage& image, TM_MA
 {
     tm = get_datastore_tm_mad(image.datastore_id);
     if (tm == TM_MAD_NONE) {
-        log_error(prototype + ": wrong datastore TM_MAD");
-        return 1;
+        // The platform has more drivers than the table; the image's own
+        // DISK_TYPE (copied from its datastore) still says what its data is.
+        std::string driver;
+        if (image.disk_type == DISK_TYPE_NONE || !get_datastore_tm_mad_name(image.datastore_id, driver)) {
+            log_error(prototype + ": wrong datastore TM_MAD");
+            return 1;
+        }
+        log_warning(prototype + ": the datastore with ID " + image.datastore_id + " has the transfer driver " +
+                    double_quoted(driver) + ", which is not among the known drivers; the image's own disk type " +
+                    std::to_string(static_cast<int>(image.disk_type)) + " (" + disk_type_to_str(image.disk_type) +
+                    ") is used");
+        return 0;
     }
     if (image.disk_type != DISK_TYPE_NONE)
         return 0;

@@ -27,9 +27,11 @@ int disk_type_from_datastore(const std::string& prototype, int datastore_type, T
 
 // Steps shared by the image queries: `tm` = the driver of `image.datastore_id`
 // and, while `image.disk_type` is undetermined, the disk type from the
-// datastore. 0 on success; 1 after logging (after `prototype`) a driver outside
-// the table or a datastore whose type cannot be read or is not supported.
-// A datastore TYPE that is not a number throws.
+// datastore. A driver outside the table (TM_MAD_NONE in `tm`) is only warned
+// about when the image's own document gave its disk type. 0 on success; 1
+// after logging (after `prototype`) a driver that cannot be read or, for an
+// image without disk type, is outside the table, or a datastore whose type
+// cannot be read or is not supported. A datastore TYPE that is not a number throws.
 int resolve_datastore_facts(const std::string& prototype, oneimage& image, TM_MAD_TYPE& tm);
 
 }  // namespace hx_opennebula_common

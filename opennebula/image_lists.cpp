@@ -9,6 +9,9 @@ namespace {
 
 const char* const kListCommand = "/usr/bin/oneimage list -x";
 const char* const kWrongRoot = ": document of the wrong type, root node != IMAGE_POOL";
+// The pool as the name queries read it.
+const xml_query kNameList = {failure_form::command, "IMAGE_POOL", ": document not parsed successfully",
+                             ": empty document", kWrongRoot};
 
 // Calls `visit` with the text of every IMAGE/<field> of the pool, in order, until it returns false.
 template <class Visit>
@@ -62,10 +65,8 @@ int get_available_image_names(std::vector<std::string>& names)
 bool does_image_name_exist(const std::string& name)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    static const xml_query kList = {failure_form::command, "IMAGE_POOL", ": document not parsed successfully",
-                                    ": empty document", kWrongRoot};
     xml_document doc;
-    if (!run_xml_query(prototype, kListCommand, kList, doc))
+    if (!run_xml_query(prototype, kListCommand, kNameList, doc))
         return false;
     bool exists = false;
     visit_pool_field(xmlDocGetRootElement(doc.get()), "NAME", [&](const std::string& text) {
@@ -73,6 +74,38 @@ bool does_image_name_exist(const std::string& name)
         return !exists;
     });
     return exists;
+}
+
+std::vector<std::string> owned_image_ids(xmlNode* pool, const std::string& name, const char* owner_field,
+                                         const std::string& owner)
+{
+    std::vector<std::string> ids;
+    for_each_child_element(pool, "IMAGE", [&](xmlNode* image) {
+        if (joined_child_texts(image, "NAME") == name && joined_child_texts(image, owner_field) == owner)
+            ids.push_back(joined_child_texts(image, "ID"));
+    });
+    return ids;
+}
+
+int get_owned_image_id(const std::string& name, const char* owner_field, const std::string& owner, std::string& id)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kNameList, doc))
+        return 1;
+    const std::vector<std::string> ids = owned_image_ids(xmlDocGetRootElement(doc.get()), name, owner_field, owner);
+    const std::string whose = std::string(owner_field) + " " + owner;
+    if (ids.empty()) {
+        log_error(prototype + ": no image named '" + name + "' belongs to the owner with " + whose);
+        return 1;
+    }
+    if (ids.size() > 1) {
+        log_error(prototype + ": the image name '" + name + "' is ambiguous: " + std::to_string(ids.size()) +
+                  " images of the owner with " + whose + " have it");
+        return 1;
+    }
+    id = ids.front();
+    return 0;
 }
 
 }  // namespace hx_opennebula_common

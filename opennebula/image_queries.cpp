@@ -26,9 +26,16 @@ std::string show_quoted(const std::string& image)
 
 }  // namespace
 
-int get_image_attributes(const std::string& id, oneimage& image, bool md5)
+namespace {
+
+// What describing an image does when its disk type carries no data.
+enum class data_less_image { fail, describe };
+
+// The steps of get_image_attributes, its records after `prototype`; with
+// `data_less` describe, an image without data gets no unique signature.
+int describe_image(const std::string& prototype, const std::string& id, oneimage& image, bool md5,
+                   data_less_image data_less)
 {
-    const std::string prototype = __PRETTY_FUNCTION__;
     {
         xml_document doc;
         if (!run_xml_query(prototype, show_quoted(id), kShow, doc))
@@ -38,6 +45,11 @@ int get_image_attributes(const std::string& id, oneimage& image, bool md5)
     TM_MAD_TYPE tm = TM_MAD_NONE;
     if (resolve_datastore_facts(prototype, image, tm) != 0)
         return 1;
+    if (data_less == data_less_image::describe && !disk_type_has_data(image.disk_type)) {
+        log_info("The image " + image.id + " (disk type " + disk_type_to_str(image.disk_type) +
+                 ") has no data; it is described without a unique signature");
+        return 0;
+    }
     if (!calculate_unique_signature(image, tm, md5)) {
         log_error(prototype + ": can't calculate image unique signature");
         return 1;
@@ -45,14 +57,50 @@ int get_image_attributes(const std::string& id, oneimage& image, bool md5)
     return 0;
 }
 
-int get_image_name(const std::string& id, std::string& name)
+// The prototype that begins the records of get_image_attributes, whichever of
+// the two describing operations ran.
+const char* const kAttributesPrototype =
+    "int hx_opennebula_common::get_image_attributes(const std::string&, oneimage&, bool)";
+
+}  // namespace
+
+int get_image_attributes(const std::string& id, oneimage& image, bool md5)
 {
-    const std::string prototype = __PRETTY_FUNCTION__;
+    return describe_image(kAttributesPrototype, id, image, md5, data_less_image::fail);
+}
+
+int get_image_description(const std::string& id, oneimage& image, bool md5)
+{
+    return describe_image(kAttributesPrototype, id, image, md5, data_less_image::describe);
+}
+
+namespace {
+
+// Runs the bare show of image `id`: 0 with `name` and `owner` = its top-level
+// NAME and UNAME texts, each concatenated; 1 after the records (after `prototype`).
+int read_image_name_and_owner(const std::string& prototype, const std::string& id, std::string& name,
+                              std::string& owner)
+{
     xml_document doc;
     if (!run_xml_query(prototype, "/usr/bin/oneimage show " + shell_quote(id) + " -x", kShow, doc))
         return 1;
-    name = joined_child_texts(xmlDocGetRootElement(doc.get()), "NAME");
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    name = joined_child_texts(root, "NAME");
+    owner = joined_child_texts(root, "UNAME");
     return 0;
+}
+
+}  // namespace
+
+int get_image_name(const std::string& id, std::string& name)
+{
+    std::string owner;
+    return read_image_name_and_owner(__PRETTY_FUNCTION__, id, name, owner);
+}
+
+int get_image_name_and_owner(const std::string& id, std::string& name, std::string& owner)
+{
+    return read_image_name_and_owner(__PRETTY_FUNCTION__, id, name, owner);
 }
 
 int get_image_id(const std::string& image, std::string& id)

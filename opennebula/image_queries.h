@@ -16,9 +16,18 @@ namespace hx_opennebula_common {
 // DISK_TYPE or SIZE that is not a number throws std::invalid_argument / std::out_of_range.
 int get_image_attributes(const std::string& id, oneimage& image, bool md5);
 
+// As get_image_attributes, with the same records, except that an image whose
+// disk type carries no data (a CD-ROM and the like) is described without a
+// unique signature (an Info record says so) instead of failing.
+int get_image_description(const std::string& id, oneimage& image, bool md5);
+
 // 0 with `name` = the image's top-level NAME texts concatenated (empty without NAME);
 // 1 when the command or the document fails (logged).
 int get_image_name(const std::string& id, std::string& name);
+
+// 0 with `name` and `owner` = the image's top-level NAME and UNAME texts, each
+// concatenated (empty when missing); 1 when the command or the document fails (logged).
+int get_image_name_and_owner(const std::string& id, std::string& name, std::string& owner);
 
 // 0 with `id` = the ID of image `image` (an ID or a name); 1 when the command or
 // the document fails or the ID is empty (logged; `id` is then empty for an empty ID).

@@ -53,4 +53,9 @@ std::string type_to_str(opennebula_image_type& type)
     }
 }
 
+bool disk_type_has_data(opennebula_disk_type disk)
+{
+    return disk == DISK_TYPE_FILE || disk == DISK_TYPE_BLOCK || disk == DISK_TYPE_RBD;
+}
+
 }  // namespace hx_opennebula_common

@@ -78,6 +78,10 @@ std::string disk_type_to_str(opennebula_disk_type& type);
 // without a name. The value is never changed.
 std::string type_to_str(opennebula_image_type& type);
 
+// Whether images of `disk` carry data that a backup archives: FILE and BLOCK
+// (their source) and RBD (the Ceph image); every other disk type has none.
+bool disk_type_has_data(opennebula_disk_type disk);
+
 }  // namespace hx_opennebula_common
 
 #endif

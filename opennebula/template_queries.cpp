@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "common/shell_quote.h"
+#include "opennebula/image_lists.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/layer_log.h"
 #include "opennebula/object_ids.h"
@@ -114,18 +115,55 @@ int delete_template(const std::string& id, const std::string& name, bool with_im
     return 0;
 }
 
+std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl)
+{
+    std::vector<template_disk_image> disks;
+    for_each_child_element(tmpl, "DISK", [&disks](xmlNode* disk) {
+        if (xmlNode* id = first_child_element(disk, "IMAGE_ID")) {
+            disks.push_back({true, element_text(id), nullptr, std::string()});
+        } else if (xmlNode* image = first_child_element(disk, "IMAGE")) {
+            template_disk_image reference{false, element_text(image), nullptr, std::string()};
+            if (xmlNode* uname = first_child_element(disk, "IMAGE_UNAME")) {
+                reference.owner_field = "UNAME";
+                reference.owner = element_text(uname);
+            } else if (xmlNode* uid = first_child_element(disk, "IMAGE_UID")) {
+                reference.owner_field = "UID";
+                reference.owner = element_text(uid);
+            }
+            disks.push_back(reference);
+        }
+    });
+    return disks;
+}
+
 std::vector<template_disk_image> template_disk_images(xmlNode* root)
 {
     std::vector<template_disk_image> disks;
     for_each_child_element(root, "TEMPLATE", [&disks](xmlNode* tpl) {
-        for_each_child_element(tpl, "DISK", [&disks](xmlNode* disk) {
-            if (xmlNode* id = first_child_element(disk, "IMAGE_ID"))
-                disks.push_back({true, element_text(id)});
-            else if (xmlNode* image = first_child_element(disk, "IMAGE"))
-                disks.push_back({false, element_text(image)});
-        });
+        const std::vector<template_disk_image> more = disk_images_of_template(tpl);
+        disks.insert(disks.end(), more.begin(), more.end());
     });
     return disks;
+}
+
+int disk_image_ids(const std::string& prototype, const std::vector<template_disk_image>& disks,
+                   std::vector<std::string>& ids)
+{
+    // One entry per disk, in disk order: a disk named by its image's name gets
+    // that image's ID in its own place. A name is unique only per owner: with
+    // the owner given, it is looked up among that owner's images.
+    for (const template_disk_image& disk : disks) {
+        std::string id = disk.value;
+        const int result = disk.by_id                  ? 0
+                           : disk.owner_field != nullptr ? get_owned_image_id(disk.value, disk.owner_field, disk.owner, id)
+                                                         : get_image_id(disk.value, id);
+        if (result != 0) {
+            log_error(prototype + ": can't get ID of the image '" + disk.value + "'");
+            return 1;
+        }
+        ids.push_back(id);
+    }
+    return 0;
 }
 
 int get_simple_template_image_list(const std::string& tpl, std::vector<std::string>& ids)
@@ -142,21 +180,7 @@ int get_simple_template_image_list(const std::string& tpl, std::vector<std::stri
                 return 1;
             disks = template_disk_images(xmlDocGetRootElement(doc.get()));
         }
-        // One entry per disk, in disk order: a disk named only by its image's name
-        // gets that image's ID in its own place.
-        for (const template_disk_image& disk : disks) {
-            if (disk.by_id) {
-                ids.push_back(disk.value);
-                continue;
-            }
-            std::string id;
-            if (get_image_id(disk.value, id) != 0) {
-                log_error(prototype + ": can't get ID of the image '" + disk.value + "'");
-                return 1;
-            }
-            ids.push_back(id);
-        }
-        return 0;
+        return disk_image_ids(prototype, disks, ids);
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());
         return 1;
@@ -173,8 +197,9 @@ int get_template_image_list(const std::string& tpl, std::vector<oneimage>& image
             return 1;
         }
         for (const std::string& id : ids) {
+            // Images without data (a CD-ROM disk) belong to the template too: they are described, unsigned.
             oneimage image;
-            if (get_image_attributes(id, image, false) != 0)
+            if (get_image_description(id, image, false) != 0)
                 return 1;
             images.push_back(image);
         }

@@ -34,26 +34,41 @@ int get_template_ids_by_name(const std::string& name, std::vector<std::string>& 
 int delete_template(const std::string& id, const std::string& name, bool with_images = true);
 
 // 0 after appending to `ids`, in disk order, one image ID per DISK that refers
-// to an image (its IMAGE_ID, or the ID of the image its IMAGE names), so the
+// to an image (its IMAGE_ID, or the ID of the image its IMAGE names, among the
+// images of its IMAGE_UNAME or IMAGE_UID when it gives one), so the
 // positions match the template's disks; 1 when the command or the document
 // fails or a name has no ID (logged; the IDs appended so far stay).
 int get_simple_template_image_list(const std::string& tpl, std::vector<std::string>& ids);
 
 // 0 after appending one fully read image record per image of the template, in
-// disk order; 1 when the list or an image cannot be read (logged; the records
+// disk order (images without data, such as a CD-ROM, without a unique
+// signature); 1 when the list or an image cannot be read (logged; the records
 // appended so far stay).
 int get_template_image_list(const std::string& tpl, std::vector<oneimage>& images);
 
-// One DISK's reference to its image: by ID, or by name only.
+// One DISK's reference to its image: by ID, or by name (of one owner when the
+// DISK gives IMAGE_UNAME or IMAGE_UID).
 struct template_disk_image {
     bool by_id;
-    std::string value;  // the IMAGE_ID text, or the IMAGE name
+    std::string value;                  // the IMAGE_ID text, or the IMAGE name
+    const char* owner_field = nullptr;  // "UNAME" for IMAGE_UNAME, else "UID" for IMAGE_UID, else null
+    std::string owner;                  // the IMAGE_UNAME or IMAGE_UID text
 };
 
 // The image references of the DISKs of every top-level TEMPLATE of a VMTEMPLATE
-// root, in document order: the DISK's first IMAGE_ID, else its first IMAGE;
-// DISKs with neither (volatile disks) are left out.
+// root, in document order: the DISK's first IMAGE_ID, else its first IMAGE
+// with its first IMAGE_UNAME (else IMAGE_UID); DISKs with neither (volatile disks) are left out.
 std::vector<template_disk_image> template_disk_images(xmlNode* root);
+
+// The same references for the DISKs of one TEMPLATE element (the root of a template file).
+std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl);
+
+// 0 after appending to `ids`, in order, the ID of the image each of `disks`
+// refers to: its IMAGE_ID, the image of that name and owner, or for a name
+// alone the image the platform finds by that name; 1 at the first image that
+// cannot be told (logged after `prototype`; the IDs appended so far stay).
+int disk_image_ids(const std::string& prototype, const std::vector<template_disk_image>& disks,
+                   std::vector<std::string>& ids);
 
 }  // namespace hx_opennebula_common
 

@@ -6,6 +6,7 @@
 #include "opennebula/image_queries.h"
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
+#include "opennebula/template_queries.h"
 
 namespace hx_opennebula_common {
 
@@ -44,9 +45,9 @@ bool save_or_log(const std::string& prototype, xmlDoc* doc, const std::string& f
 }
 
 // Rewrites one DISK: each IMAGE_ID met before the first IMAGE is replaced by
-// IMAGE (the image's name) and IMAGE_UNAME (the owner), appended at the DISK's end.
-int rewrite_disk(const std::string& prototype, xmlNode* disk, const std::string& owner,
-                 const image_name_lookup& lookup)
+// IMAGE (the image's name) and IMAGE_UNAME (the image's owner, who need not
+// own the template), appended at the DISK's end.
+int rewrite_disk(const std::string& prototype, xmlNode* disk, const image_name_lookup& lookup)
 {
     xmlNode* child = disk->children;
     while (child != nullptr) {
@@ -56,7 +57,8 @@ int rewrite_disk(const std::string& prototype, xmlNode* disk, const std::string&
         if (is_element(child, "IMAGE_ID")) {
             const std::string id = element_text(child);
             std::string name;
-            if (lookup(id, name) != 0)
+            std::string owner;
+            if (lookup(id, name, owner) != 0)
                 return 1;
             remove_element(child);
             if (append_text_child(disk, "IMAGE", name) == nullptr) {
@@ -82,7 +84,6 @@ int build_template_file_document(const std::string& prototype, const std::string
 {
     xmlNode* root = xmlDocGetRootElement(doc);
     std::string template_name;
-    std::string owner;
     xmlNode* tmpl = nullptr;
     for (xmlNode* child = root->children; child != nullptr; child = child->next) {
         if (is_element(child, "TEMPLATE")) {
@@ -91,8 +92,6 @@ int build_template_file_document(const std::string& prototype, const std::string
         }
         if (is_element(child, "NAME"))
             template_name += element_text(child);
-        else if (is_element(child, "UNAME"))
-            owner += element_text(child);
     }
     if (tmpl == nullptr) {
         // Without its TEMPLATE there is nothing a restore could re-create: no file must pass for a backup of it.
@@ -102,7 +101,7 @@ int build_template_file_document(const std::string& prototype, const std::string
     xmlNode* disk = tmpl->children;
     while (disk != nullptr) {
         xmlNode* next = disk->next;
-        if (is_element(disk, "DISK") && rewrite_disk(prototype, disk, owner, lookup) != 0)
+        if (is_element(disk, "DISK") && rewrite_disk(prototype, disk, lookup) != 0)
             return 1;
         disk = next;
     }
@@ -130,7 +129,7 @@ int create_template_xml(const std::string& tpl, const std::string& file, const s
         xml_document doc;
         if (!run_xml_query(prototype, command, kShow, doc))
             return 1;
-        if (build_template_file_document(prototype, tpl, doc.get(), new_name, get_image_name) != 0)
+        if (build_template_file_document(prototype, tpl, doc.get(), new_name, get_image_name_and_owner) != 0)
             return 1;
         return save_or_log(prototype, doc.get(), file) ? 0 : 1;
     } catch (const std::exception& e) {
@@ -222,6 +221,24 @@ int convert_image_xml(const std::string& file)
             return 1;
         for_each_child_element(xmlDocGetRootElement(doc.get()), "VMS", remove_element);
         return save_or_log(prototype, doc.get(), file) ? 0 : 1;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
+int get_template_file_image_ids(const std::string& file, std::vector<std::string>& ids)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    try {
+        std::vector<template_disk_image> disks;
+        {
+            xml_document doc;
+            if (!open_xml_file(prototype, file, "TEMPLATE", ": empty document: ", doc))
+                return 1;
+            disks = disk_images_of_template(xmlDocGetRootElement(doc.get()));
+        }
+        return disk_image_ids(prototype, disks, ids);
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());
         return 1;

@@ -15,7 +15,8 @@
 namespace hx_opennebula_common {
 
 // 0 after writing to `file` the TEMPLATE of template `tpl` (ID or name) with
-// its disks' IMAGE_IDs turned into IMAGE and IMAGE_UNAME and NAME = `new_name`
+// its disks' IMAGE_IDs turned into IMAGE and IMAGE_UNAME (the image's own
+// name and owner) and NAME = `new_name`
 // (or the template's own name) appended; 1 when the command, the document, an
 // image name, the rewrite or the save fails, or there is no TEMPLATE (logged;
 // nothing is written then).
@@ -37,8 +38,14 @@ int get_template_name_from_file(const std::string& file, std::string& name);
 // the file cannot be read or saved (logged).
 int convert_image_xml(const std::string& file);
 
-// Looks up the name of image `id`: 0 with `name` set, non-zero on failure.
-using image_name_lookup = std::function<int(const std::string& id, std::string& name)>;
+// 0 after appending to `ids`, in disk order, the ID of the image each DISK of
+// the template file refers to (by IMAGE_ID, or by IMAGE among the images of
+// its IMAGE_UNAME or IMAGE_UID); 1 when the file cannot be read or a disk's
+// image cannot be found (logged; the IDs appended so far stay).
+int get_template_file_image_ids(const std::string& file, std::vector<std::string>& ids);
+
+// Looks up the name and the owner's name of image `id`: 0 with both set, non-zero on failure.
+using image_name_lookup = std::function<int(const std::string& id, std::string& name, std::string& owner)>;
 
 // Turns a parsed VMTEMPLATE document into the template file's document (steps
 // of create_template_xml between the query and the save), records after

@@ -5,7 +5,6 @@
 namespace kevra_template {
 
 using hx_opennebula_common::oneimage;
-using hx_opennebula_common::opennebula_disk_type;
 
 const char* const kImageListName = "template_image_list";
 const char* const kImageIdsMarkerName = "template_image_ids_marker";
@@ -38,12 +37,6 @@ bool is_plain_file_name(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\n') == std::string::npos && name.find('\r') == std::string::npos;
-}
-
-bool image_has_data(opennebula_disk_type disk_type)
-{
-    return disk_type == hx_opennebula_common::DISK_TYPE_FILE || disk_type == hx_opennebula_common::DISK_TYPE_BLOCK ||
-           disk_type == hx_opennebula_common::DISK_TYPE_RBD;
 }
 
 clone_image_wait classify_clone_image_state(int state)

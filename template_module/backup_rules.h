@@ -31,9 +31,6 @@ std::string image_file_stem(const hx_opennebula_common::oneimage& image, const s
 // not "." or "..", without "/" and without a line end.
 bool is_plain_file_name(const std::string& name);
 
-// Whether an image has data to archive: FILE and BLOCK images (their source)
-// and RBD images (exported to a file); every other disk type has none.
-bool image_has_data(hx_opennebula_common::opennebula_disk_type disk_type);
 
 // What the backup makes of a cloned image's state while it waits.
 enum class clone_image_wait {

@@ -199,7 +199,16 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
         if (!image.dev_prefix.empty()) {
             command += " --prefix " + shell_quote(image.dev_prefix);
         }
-        if (kevra_template::takes_driver_option(image.driver, platform_version_)) {
+        const bool known_version = is_known_platform_version();
+        const bool with_driver = kevra_template::takes_driver_option(image.driver, platform_version_, known_version);
+        if (!known_version && !image.driver.empty()) {
+            HxLogStream(HxLogLvl::Warning) << "The Kevra version '" << platform_version_ << "' is unknown: the image '"
+                                           << image.restore_name << "' is created "
+                                           << (with_driver ? "with" : "without") << " the option --driver "
+                                           << "(the platforms before version 3 take it, the later ones refuse it)"
+                                           << std::endl;
+        }
+        if (with_driver) {
             command += " --driver " + shell_quote(image.driver);
         }
         command += " --type " + shell_quote(type_name);

@@ -142,6 +142,19 @@ bool HxModuleKevraTemplate::restore_configuration_only(const std::string& file, 
             HxLogStream(HxLogLvl::Info) << "Image: " << image.id << " exists" << std::endl;
         }
     }
+    // The platform takes a template whose disks name no image, and the restore
+    // would pass for done: every disk must refer to an image that is there.
+    std::vector<std::string> referred;
+    if (hx_opennebula_common::get_template_file_image_ids(file, referred) != 0) {
+        log_error(": the template in the file " + file + " refers to an image that can't be found");
+        return false;
+    }
+    for (const std::string& id : referred) {
+        if (!hx_opennebula_common::does_image_exist_by_id(id)) {
+            log_error(": the template in the file " + file + " refers to the image " + id + ", which doesn't exist");
+            return false;
+        }
+    }
     return create_template_from_file(file, ": unable to create template from XML file: ",
                                      "Template has been created successfully: ");
 }
@@ -150,7 +163,7 @@ bool HxModuleKevraTemplate::restore_with_images(const std::string& file, std::ve
 {
     HxLogStream(HxLogLvl::Info) << "Restoring template's config and it's images: " << images.size() << std::endl;
     for (oneimage& image : images) {
-        if (!kevra_template::image_has_data(image.disk_type)) {
+        if (!hx_opennebula_common::disk_type_has_data(image.disk_type)) {
             refer_to_existing_image(image, marker);
             continue;
         }

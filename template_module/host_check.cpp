@@ -37,6 +37,12 @@ bool is_supported_os(const std::string& name)
 
 }  // namespace
 
+bool HxModuleKevraTemplate::is_known_platform_version() const
+{
+    return std::find(supported_versions_.begin(), supported_versions_.end(), platform_version_) !=
+           supported_versions_.end();
+}
+
 int HxModuleKevraTemplate::check_client(const bool& verbose)
 {
     const std::string signature = __PRETTY_FUNCTION__;
@@ -68,9 +74,7 @@ int HxModuleKevraTemplate::check_client(const bool& verbose)
             return 2;
         }
         platform_version_ = without_newlines(output);
-        const bool known = std::find(supported_versions_.begin(), supported_versions_.end(), platform_version_) !=
-                           supported_versions_.end();
-        if (!known) {
+        if (!is_known_platform_version()) {
             HxLogStream(HxLogLvl::Warning) << signature << ": unexpected Kevra version: " << platform_version_
                                            << std::endl;
         } else if (verbose) {

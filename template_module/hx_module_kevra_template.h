@@ -151,6 +151,9 @@ protected:
     // (after an Error record) when its name could lead outside that directory.
     std::string restored_file_path(const hx_opennebula_common::oneimage& image) const;
 
+    // True when the platform version read by the host check is one of the known versions.
+    bool is_known_platform_version() const;
+
     bool client_checked_ = false;
     std::string platform_version_;
     std::array<std::string, 15> supported_versions_ = kSupportedVersions;

@@ -13,10 +13,8 @@
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
-#include "opennebula/image_document.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
-#include "opennebula/platform_command.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_rules.h"
 #include "template_module/restore_rules.h"
@@ -31,33 +29,6 @@ const char* const kSignature = "bool HxModuleKevraTemplate::replace_template_ima
 void log_error(const std::string& text)
 {
     HxLogStream(HxLogLvl::Error) << kSignature << text << std::endl;
-}
-
-// The images of template `tpl` in disk order, each with its ID, NAME, SOURCE
-// and SIZE: what writing over them needs. Unlike the full image reading no
-// unique signature is computed, so images without data (a CD-ROM) are read
-// too. 0 on success; 1 after logging.
-int read_template_images(const std::string& tpl, std::vector<oneimage>& images)
-{
-    using namespace hx_opennebula_common;
-    static const xml_query kShow = {failure_form::command, "IMAGE", ": document not parsed successfully",
-                                    ": empty document", ": document of the wrong type, root node != IMAGE"};
-    std::vector<std::string> ids;
-    if (get_simple_template_image_list(tpl, ids) != 0) {
-        return 1;
-    }
-    for (const std::string& id : ids) {
-        xml_document doc;
-        const std::string command =
-            "/usr/bin/oneimage show " + kelvomar::shell_quote(id, kelvomar::quote_style::always) + " -x";
-        if (!run_xml_query(kSignature, command, kShow, doc)) {
-            return 1;
-        }
-        oneimage image;
-        read_image_document(xmlDocGetRootElement(doc.get()), image);
-        images.push_back(image);
-    }
-    return 0;
 }
 
 bool receives_data(const oneimage& image)
@@ -90,7 +61,7 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
             return false;
         }
         std::vector<oneimage> current;
-        if (read_template_images(ids.front(), current) != 0) {
+        if (hx_opennebula_common::get_template_image_list(ids.front(), current) != 0) {
             log_error(": can't get images info for template: " + template_name);
             return false;
         }

@@ -104,7 +104,7 @@ int HxModuleKevraTemplate::set_image_attributes(std::string& line, oneimage& ima
     }
 
     image.restore_name = kevra_template::restore_image_name(restore_template_name_, image.name, clone_name_);
-    const bool with_data = kevra_template::image_has_data(image.disk_type);
+    const bool with_data = hx_opennebula_common::disk_type_has_data(image.disk_type);
     if (must_exist) {
         // Records without data are not written anywhere: only the images that
         // receive data must be there.

@@ -54,14 +54,33 @@ std::uint64_t needed_mib(std::uint64_t bytes)
     return bytes / mib + (bytes % mib != 0 ? 1 : 0);
 }
 
-bool takes_driver_option(const std::string& driver, const std::string& platform_version)
+bool takes_driver_option(const std::string& driver, const std::string& platform_version, bool known_version)
 {
     static const std::array<const char*, 6> kWithoutDriver = {"Kevra 2.9", "3.0", "3.1", "3.2", "3.3", "3.3.1"};
     if (driver.empty()) {
         return false;
     }
+    if (!known_version) {
+        const int major = version_major_number(platform_version);
+        return major >= 0 && major < 3;
+    }
     return std::none_of(kWithoutDriver.begin(), kWithoutDriver.end(),
                         [&](const char* version) { return platform_version == version; });
+}
+
+int version_major_number(const std::string& version)
+{
+    const auto first = std::find_if(version.begin(), version.end(),
+                                    [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (first == version.end()) {
+        return -1;
+    }
+    const auto last = std::find_if(first, version.end(), [](unsigned char c) { return std::isdigit(c) == 0; });
+    // More digits than any release has would overflow: such a text is no earlier release.
+    if (last - first > 4) {
+        return 9999;
+    }
+    return std::stoi(std::string(first, last));
 }
 
 bool restored_persistent(bool set_images_persistent, const std::string& persistent)

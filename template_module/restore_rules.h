@@ -33,8 +33,15 @@ std::string restore_image_name(const std::string& template_name, const std::stri
 std::uint64_t needed_mib(std::uint64_t bytes);
 
 // Whether the image-create command gets the " --driver " option: DRIVER is not
-// empty and the platform version is none of those whose tools refuse it.
-bool takes_driver_option(const std::string& driver, const std::string& platform_version);
+// empty and the platform's tools take it. A version the module knows
+// (`known_version`) takes it unless it is one of those whose tools refuse it;
+// an unknown one only when its major number is below 3 (the releases before
+// the option was dropped).
+bool takes_driver_option(const std::string& driver, const std::string& platform_version, bool known_version);
+
+// The major number of a version text: the value of its first run of decimal
+// digits ("Kevra 2.7" gives 2); -1 when it holds no digit.
+int version_major_number(const std::string& version);
 
 // Whether a restored image is created persistent: the restore asks for it, or
 // the archived PERSISTENT text is exactly "1".

@@ -56,7 +56,7 @@ bool HxModuleKevraTemplate::stage_image(const hx_opennebula_common::oneimage& im
                                           stem + "'");
         return false;
     }
-    const bool with_data = !template_conf_.backup_only_config && kevra_template::image_has_data(image.disk_type);
+    const bool with_data = !template_conf_.backup_only_config && hx_opennebula_common::disk_type_has_data(image.disk_type);
     const std::string xml_name = stem + ".xml";
     if (!name_is_free(files, xml_name) || (with_data && !name_is_free(files, stem))) {
         return false;

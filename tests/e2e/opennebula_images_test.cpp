@@ -108,6 +108,34 @@ TEST_F(ImageQueries, DiskTypeFromTheDatastoreWhenTheImageHasNone)
     }
 }
 
+// The platform has transfer drivers outside the layer's table (local, for one):
+// the image's own DISK_TYPE still tells what its data is; without it the image fails.
+TEST_F(ImageQueries, DriverOutsideTheTableLeavesTheDiskTypeToTheImage)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const std::string local = platform.datastore({"--name", "local", "--tm-mad", "local"});
+    const std::string id = platform.image({"--name", "os", "--datastore", "local", "--content", "local os"});
+    hx::oneimage image;
+    ASSERT_EQ(hx::get_image_attributes(id, image, false), 0) << all_records();
+    EXPECT_EQ(image.disk_type, hx::DISK_TYPE_FILE);
+    EXPECT_EQ(image.unique_signature, md5_of(platform.image_field(id, "data-path")));
+    EXPECT_TRUE(logged("int hx_opennebula_common::get_image_attributes(const std::string&, oneimage&, bool): the "
+                       "datastore with ID " + local + " has the transfer driver \"local\", which is not among the "
+                       "known drivers; the image's own disk type 0 (FILE) is used"))
+        << all_records();
+    EXPECT_FALSE(logged(": wrong datastore TM_MAD")) << all_records();
+
+    std::string shown = platform.shell("/usr/bin/oneimage show " + id + " -x").out;
+    const std::string::size_type at = shown.find("  <DISK_TYPE>");
+    ASSERT_NE(at, std::string::npos) << shown;
+    shown.erase(at, shown.find('\n', at) + 1 - at);
+    platform.fixture({"fault", "oneimage", "show", "--times", "1", "--no-effect", "--stdout", shown});
+    clear_records();
+    hx::oneimage untold;
+    EXPECT_EQ(hx::get_image_attributes(id, untold, false), 1);
+    EXPECT_TRUE(logged(": wrong datastore TM_MAD")) << all_records();
+}
+
 TEST_F(ImageQueries, DiskTypeWithoutASignatureFails)
 {
     KEVRA_REQUIRE_SANDBOX();

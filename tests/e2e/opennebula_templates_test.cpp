@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "opennebula/image_queries.h"
 #include "opennebula/template_queries.h"
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
@@ -91,6 +92,82 @@ TEST_F(TemplateQueries, ImageListFailures)
     EXPECT_TRUE(logged(": can't get simple template image list of: missing")) << all_records();
 }
 
+// Image names are unique per owner only: a disk that names its image with its
+// owner finds that owner's image, a template file names each image's own owner,
+// and an image without data still belongs to the template's images.
+TEST_F(TemplateQueries, ImagesOfOtherOwnersAreFoundByNameAndOwner)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    platform.datastore({"--name", "images"});
+    platform.datastore({"--name", "cdroms", "--disk-type", "1"});
+    const std::string alices = platform.image({"--name", "db", "--datastore", "images", "--owner", "alice",
+                                               "--content", "alice's"});
+    const std::string bobs = platform.image({"--name", "db", "--datastore", "images", "--owner", "bob",
+                                             "--content", "bob's"});
+    const std::string cd = platform.image({"--name", "tools", "--datastore", "cdroms", "--type", "CDROM",
+                                           "--owner", "alice"});
+    const std::string bob_uid = platform.fixture({"get", "image", bobs, "uid"});
+    platform.vm_template({"--name", "shared", "--owner", "carol", "--disk", "IMAGE=db,IMAGE_UNAME=alice", "--disk",
+                          "IMAGE=db,IMAGE_UID=" + bob_uid, "--disk", "IMAGE_ID=" + cd});
+
+    std::vector<std::string> ids;
+    ASSERT_EQ(hx::get_simple_template_image_list("shared", ids), 0) << all_records();
+    EXPECT_EQ(ids, (std::vector<std::string>{alices, bobs, cd}));
+
+    std::vector<hx::oneimage> images;
+    ASSERT_EQ(hx::get_template_image_list("shared", images), 0) << all_records();
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[1].unique_signature, md5_of(platform.fixture({"get", "image", bobs, "data-path"})));
+    EXPECT_EQ(images[2].disk_type, hx::DISK_TYPE_CDROM);
+    EXPECT_TRUE(images[2].unique_signature.empty());
+    EXPECT_TRUE(logged("The image " + cd + " (disk type CDROM) has no data; it is described without a unique "
+                       "signature"))
+        << all_records();
+
+    // The file names each image with its own owner, not the template's (carol).
+    platform.vm_template({"--name", "by-ids", "--owner", "carol", "--disk", "IMAGE_ID=" + alices, "--disk",
+                          "IMAGE_ID=" + bobs});
+    const std::string file = scratch_dir() + "/by-ids.xml";
+    ASSERT_EQ(hx::create_template_xml("by-ids", file, ""), 0) << all_records();
+    EXPECT_TRUE(logged("Add IMAGE_UNAME : alice to XML template file")) << all_records();
+    EXPECT_TRUE(logged("Add IMAGE_UNAME : bob to XML template file")) << all_records();
+    ids.clear();
+    ASSERT_EQ(hx::get_template_file_image_ids(file, ids), 0) << all_records();
+    EXPECT_EQ(ids, (std::vector<std::string>{alices, bobs}));
+
+    // A name without its owner is ambiguous; a name its owner does not have is not found.
+    platform.vm_template({"--name", "no-owner", "--disk", "IMAGE=db"});
+    platform.vm_template({"--name", "wrong-owner", "--disk", "IMAGE=db,IMAGE_UNAME=carol"});
+    for (const char* tpl : {"no-owner", "wrong-owner"}) {
+        clear_records();
+        ids.clear();
+        EXPECT_EQ(hx::get_simple_template_image_list(tpl, ids), 1) << tpl;
+        EXPECT_TRUE(logged(": can't get ID of the image 'db'")) << all_records();
+    }
+    EXPECT_TRUE(logged("int hx_opennebula_common::get_owned_image_id(const std::string&, const char*, const "
+                       "std::string&, std::string&): no image named 'db' belongs to the owner with UNAME carol"))
+        << all_records();
+}
+
+// The records of an image the list cannot read are those of the image description.
+TEST_F(TemplateQueries, ImageListRecordsNameTheImageDescription)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    declare_web();
+    platform.fixture({"fault", "oneimage", "show", "--with-arg", by_name_, "--exit", "255", "--stderr", "gone"});
+    std::vector<hx::oneimage> images;
+    EXPECT_EQ(hx::get_template_image_list("web", images), 1);
+    EXPECT_TRUE(logged("int hx_opennebula_common::get_image_attributes(const std::string&, oneimage&, bool): "
+                       "command /usr/bin/oneimage show '" + by_name_ + "' -x"))
+        << all_records();
+    hx::oneimage alone;
+    clear_records();
+    EXPECT_EQ(hx::get_image_attributes(by_name_, alone, false), 1);
+    EXPECT_TRUE(logged("int hx_opennebula_common::get_image_attributes(const std::string&, oneimage&, bool): "
+                       "command /usr/bin/oneimage show '" + by_name_ + "' -x"))
+        << all_records();
+}
+
 TEST_F(TemplateQueries, TemplateFileFromThePlatform)
 {
     KEVRA_REQUIRE_SANDBOX();
@@ -137,7 +214,8 @@ TEST_F(TemplateQueries, TemplateFileFailuresWriteNothing)
         {{"onetemplate", "show", "--no-effect", "--stdout", "<VMTEMPLATE><ID>0</ID><NAME>web</NAME></VMTEMPLATE>"},
          prototype + ": no TEMPLATE element in the description of template: web"},
         {{"oneimage", "show", "--exit", "255", "--stderr", "gone"},
-         "int hx_opennebula_common::get_image_name(const std::string&, std::string&): command"},
+         "int hx_opennebula_common::get_image_name_and_owner(const std::string&, std::string&, std::string&): "
+         "command"},
     };
     const std::string file = scratch_dir() + "/template.xml";
     for (const auto& c : cases) {

@@ -310,7 +310,9 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
         std::string version;
         bool driver;
     };
-    for (const Case& c : {Case{"3.3.1", false}, Case{"Kevra 2.7", true}, Case{"2.12", true}}) {
+    // Versions outside the known table take the option only before major version 3, with a Warning.
+    for (const Case& c : {Case{"3.3.1", false}, Case{"Kevra 2.7", true}, Case{"2.12", true}, Case{"3.4", false},
+                          Case{"Kevra 2.8", true}}) {
         SCOPED_TRACE(c.version);
         platform_.fixture({"reset"});
         platform_.fixture({"task-secret", kTask});
@@ -346,6 +348,11 @@ TEST_F(RestoreRoundTrip, ImageCreateCommandLineFollowsThePlatformVersionAndTheRe
         EXPECT_EQ(image_data("it`s (1)-disk-0"), "os");
         EXPECT_EQ(image_data("it`s (1)-disk-1"), "db");
         EXPECT_EQ(platform_.image_field("it`s (1)-disk-1", "persistent"), "1");
+        const bool known = c.version != "3.4" && c.version != "Kevra 2.8";
+        EXPECT_EQ(contains(log(), "Warning: The Kevra version '" + c.version + "' is unknown: the image 'it`s (1)-disk-0' "
+                                  "is created " + (c.driver ? "with" : "without") + " the option --driver"),
+                  !known)
+            << log();
     }
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "opennebula/image_record.h"
 #include "opennebula/platform_types.h"
@@ -51,6 +53,19 @@ TEST(TypeNames, EveryCodeAndTheUnnamedOnes)
     auto none = hx::DISK_TYPE_NONE;
     EXPECT_EQ(hx::disk_type_to_str(none), "");
     EXPECT_EQ(none, 255);
+}
+
+TEST(ImageData, OnlyFileBlockAndCephImagesCarryData)
+{
+    const std::vector<std::pair<hx::opennebula_disk_type, bool>> cases = {
+        {hx::DISK_TYPE_FILE, true},           {hx::DISK_TYPE_BLOCK, true},          {hx::DISK_TYPE_RBD, true},
+        {hx::DISK_TYPE_CDROM, false},         {hx::DISK_TYPE_RBD_CDROM, false},     {hx::DISK_TYPE_GLUSTER, false},
+        {hx::DISK_TYPE_GLUSTER_CDROM, false}, {hx::DISK_TYPE_SHEEPDOG, false},      {hx::DISK_TYPE_SHEEPDOG_CDROM, false},
+        {hx::DISK_TYPE_ISCSI, false},         {hx::DISK_TYPE_NONE, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hx::disk_type_has_data(c.first), c.second) << static_cast<int>(c.first);
+    }
 }
 
 TEST(ImageRecord, DefaultsAndCopiesKeepEveryField)

@@ -3,8 +3,10 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "opennebula/image_lists.h"
 #include "opennebula/template_queries.h"
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
@@ -26,19 +28,23 @@ std::string vmtemplate(const std::string& template_children)
 
 class TemplateFile : public opennebula_test::LogCapture {
 protected:
-    // Image names the lookup knows; any other ID fails.
-    std::map<std::string, std::string> names_ = {{"7", "web-disk"}, {"8", "db & data"}};
+    // Image names and owners the lookup knows; any other ID fails.
+    std::map<std::string, std::pair<std::string, std::string>> names_ = {{"7", {"web-disk", "oneadmin"}},
+                                                                         {"8", {"db & data", "oneadmin"}},
+                                                                         {"9", {"shared-db", "alice"}}};
     std::vector<std::string> looked_up_;
 
     int build(hx::xml_document& doc, const std::string& new_name)
     {
         return hx::build_template_file_document("P", "web", doc.get(), new_name,
-                                                [this](const std::string& id, std::string& name) {
+                                                [this](const std::string& id, std::string& name,
+                                                       std::string& owner) {
                                                     looked_up_.push_back(id);
                                                     auto it = names_.find(id);
                                                     if (it == names_.end())
                                                         return 1;
-                                                    name = it->second;
+                                                    name = it->second.first;
+                                                    owner = it->second.second;
                                                     return 0;
                                                 });
     }
@@ -64,6 +70,8 @@ TEST_F(TemplateFile, DiskRewrites)
         {"<IMAGE>web-disk</IMAGE><IMAGE_ID>7</IMAGE_ID>", "IMAGE=web-disk;IMAGE_ID=7"},
         // An IMAGE_ID before an IMAGE goes; the earlier IMAGE stays.
         {"<IMAGE_ID>8</IMAGE_ID><IMAGE>old</IMAGE>", "IMAGE=old;IMAGE=db & data;IMAGE_UNAME=oneadmin"},
+        // IMAGE_UNAME is the image's own owner, not the template's (oneadmin).
+        {"<IMAGE_ID>9</IMAGE_ID>", "IMAGE=shared-db;IMAGE_UNAME=alice"},
         // Volatile disks and disks by name are left alone.
         {"<SIZE>1024</SIZE><TYPE>fs</TYPE>", "SIZE=1024;TYPE=fs"},
         {"<IMAGE>db</IMAGE><IMAGE_UNAME>alice</IMAGE_UNAME>", "IMAGE=db;IMAGE_UNAME=alice"},
@@ -127,9 +135,38 @@ TEST_F(TemplateFile, DiskImagesKeepTemplateOrder)
     EXPECT_EQ(disks[0].value, "7");
     EXPECT_FALSE(disks[1].by_id);
     EXPECT_EQ(disks[1].value, "db-disk");
+    EXPECT_STREQ(disks[1].owner_field, "UNAME");
+    EXPECT_EQ(disks[1].owner, "oneadmin");
+    EXPECT_EQ(disks[0].owner_field, nullptr);
 
     hx::xml_document none = hx::parse_xml_text(vmtemplate("<CPU>1</CPU>"));
     EXPECT_TRUE(hx::template_disk_images(xmlDocGetRootElement(none.get())).empty());
+}
+
+// A name is unique per owner: the owner named by IMAGE_UNAME (before IMAGE_UID)
+// picks one image among those of that name.
+TEST_F(TemplateFile, DiskOwnersPickOneImageOfTheName)
+{
+    hx::xml_document tpl = hx::parse_xml_text(
+        "<TEMPLATE><DISK><IMAGE>db</IMAGE><IMAGE_UID>2</IMAGE_UID><IMAGE_UNAME>bob</IMAGE_UNAME></DISK>"
+        "<DISK><IMAGE>db</IMAGE><IMAGE_UID>1</IMAGE_UID></DISK><DISK><IMAGE>db</IMAGE></DISK></TEMPLATE>");
+    const auto disks = hx::disk_images_of_template(xmlDocGetRootElement(tpl.get()));
+    ASSERT_EQ(disks.size(), 3u);
+    EXPECT_STREQ(disks[0].owner_field, "UNAME");
+    EXPECT_EQ(disks[0].owner, "bob");
+    EXPECT_STREQ(disks[1].owner_field, "UID");
+    EXPECT_EQ(disks[1].owner, "1");
+    EXPECT_EQ(disks[2].owner_field, nullptr);
+
+    hx::xml_document pool = hx::parse_xml_text(
+        "<IMAGE_POOL><IMAGE><ID>3</ID><UID>1</UID><UNAME>alice</UNAME><NAME>db</NAME></IMAGE>"
+        "<IMAGE><ID>4</ID><UID>2</UID><UNAME>bob</UNAME><NAME>db</NAME></IMAGE>"
+        "<IMAGE><ID>5</ID><UID>2</UID><UNAME>bob</UNAME><NAME>logs</NAME></IMAGE></IMAGE_POOL>");
+    xmlNode* root = xmlDocGetRootElement(pool.get());
+    EXPECT_EQ(hx::owned_image_ids(root, "db", "UNAME", "bob"), std::vector<std::string>{"4"});
+    EXPECT_EQ(hx::owned_image_ids(root, "db", "UID", "1"), std::vector<std::string>{"3"});
+    EXPECT_TRUE(hx::owned_image_ids(root, "db", "UNAME", "carol").empty());
+    EXPECT_TRUE(hx::owned_image_ids(root, "d", "UNAME", "bob").empty()) << "names match whole";
 }
 
 TEST_F(TemplateFile, RenameTheTemplate)

@@ -103,20 +103,6 @@ TEST(PlainNames, OnlyOneFileNameInsideADirectory)
     }
 }
 
-TEST(ImageData, OnlyFileBlockAndCephImagesCarryData)
-{
-    using namespace hx_opennebula_common;
-    const std::vector<std::pair<opennebula_disk_type, bool>> cases = {
-        {DISK_TYPE_FILE, true},           {DISK_TYPE_BLOCK, true},          {DISK_TYPE_RBD, true},
-        {DISK_TYPE_CDROM, false},         {DISK_TYPE_RBD_CDROM, false},     {DISK_TYPE_GLUSTER, false},
-        {DISK_TYPE_GLUSTER_CDROM, false}, {DISK_TYPE_SHEEPDOG, false},      {DISK_TYPE_SHEEPDOG_CDROM, false},
-        {DISK_TYPE_ISCSI, false},         {DISK_TYPE_NONE, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(image_has_data(c.first), c.second) << static_cast<int>(c.first);
-    }
-}
-
 TEST(CloneImageWait, EveryPlatformStateHasItsAction)
 {
     const std::vector<std::pair<int, clone_image_wait>> cases = {

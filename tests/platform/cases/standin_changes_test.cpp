@@ -194,6 +194,8 @@ TEST_F(StandinChanges, ImageCreateFollowsTheCliRulesAndTheSafeDirsRule) {
       {"unreadable", "3.3.1\n", "{SAFE}", false, "--type OS", 0, "", 5},
       {"no-driver", "3.3.1\n", "{SAFE}", true, "--driver qcow2 --type OS", 255, "invalid option: --driver", -1},
       {"old-driver", "Kevra 2.7\n", "{SAFE}", true, "--driver qcow2 --type OS", 0, "", 1},
+      {"later-driver", "3.4\n", "{SAFE}", true, "--driver qcow2 --type OS", 255, "invalid option: --driver", -1},
+      {"unknown-old-driver", "Kevra 2.8\n", "{SAFE}", true, "--driver qcow2 --type OS", 0, "", 1},
       {"prefix", "3.3.1\n", "{SAFE}", true, "--type OS", 0, "", 1},
       {"bad-type", "3.3.1\n", "{SAFE}", true, "--type DISK", 255, "option type: Parsing error", -1},
       {"web-os", "3.3.1\n", "{SAFE}", true, "--type OS", 255,

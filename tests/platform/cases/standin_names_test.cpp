@@ -116,7 +116,7 @@ TEST_F(StandinNames, ListArgumentsNameThePiecesNotTheWhole) {
     p_.vm_template({"--name", "t3", "--id", "3"});
     p_.vm_template({"--name", "t5", "--id", "5"});
     p_.vm_template({"--name", "t42", "--id", "42"});
-    for (const std::string& name : {"bk", "victim", "bk,victim", "3..5", "42", "a b"}) p_.vm_template({"--name", name});
+    for (const char* name : {"bk", "victim", "bk,victim", "3..5", "42", "a b"}) p_.vm_template({"--name", name});
     std::set<std::string> expected = template_names();
     for (const std::string& name : c.gone) expected.erase(name);
     const auto result = run("onetemplate", {"delete", c.argument});

@@ -64,7 +64,19 @@ std::string root_of(const std::string& xml) {
 
 TEST_F(StandinQueries, ModuleCommandLinesGetThePlatformsAnswers) {
   KEVRA_REQUIRE_SANDBOX();
+  // What real installations also hold: a transfer driver outside the module's
+  // table, one image name under two owners, a template owned by a third user.
+  const std::string local = p_.datastore({"--name", "local", "--tm-mad", "local"});
+  const std::string alices = p_.image({"--name", "db", "--datastore", local, "--owner", "alice"});
+  p_.image({"--name", "db", "--datastore", local, "--owner", "bob"});
+  p_.vm_template({"--name", "shared", "--owner", "carol", "--disk", "IMAGE=db,IMAGE_UNAME=bob", "--disk",
+                  "IMAGE_ID=" + alices});
   const std::vector<QueryCase> cases = {
+      {"/usr/bin/onedatastore show " + local + " -x", 0, "DATASTORE", "<TM_MAD><![CDATA[local]]></TM_MAD>"},
+      {"/usr/bin/oneimage show '" + alices + "' -x", 0, "IMAGE", "<UNAME>alice</UNAME>"},
+      {"/usr/bin/oneimage show 'db' -x", 255, "", "There are multiple IMAGEs with name db."},
+      {"/usr/bin/oneimage list -x", 0, "IMAGE_POOL", "<UNAME>bob</UNAME>"},
+      {"/usr/bin/onetemplate show 'shared' -x", 0, "VMTEMPLATE", "<UNAME>carol</UNAME>"},
       {"/usr/bin/onetemplate show '{WEB}' -x", 0, "VMTEMPLATE", "<NAME>web</NAME>"},
       {"/usr/bin/onetemplate show 'web' -x", 0, "VMTEMPLATE", "<IMAGE><![CDATA[web-data]]></IMAGE>"},
       {"/usr/bin/onetemplate show {WEB} -x ", 0, "VMTEMPLATE", "<UNAME>oneadmin</UNAME>"},

@@ -263,7 +263,7 @@ def cmd_list(p, a):
 
 IMAGE_FIELDS = {"id": "id", "name": "name", "state": "state", "source": "source", "data-path": "data",
                 "size-mb": "size_mb", "persistent": "persistent", "datastore": "datastore_id", "type": "type",
-                "disk-type": "disk_type", "path": "path"}
+                "disk-type": "disk_type", "path": "path", "owner": "uname", "uid": "uid"}
 
 
 def cmd_get(p, a):

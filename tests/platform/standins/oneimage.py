@@ -1,6 +1,7 @@
 #!/usr/bin/python3 -BSE
 """Stand-in for /usr/bin/oneimage: show, list, delete, create."""
 import os
+import re
 
 import cli
 import documents
@@ -16,7 +17,8 @@ TOOL = "/usr/bin/oneimage"
 SUBCOMMANDS = ["create", "show", "list", "delete", "clone", "enable", "disable", "persistent", "nonpersistent",
                "chgrp", "chmod", "chown", "lock", "unlock"]
 VERSION_FILE = "/etc/kevra_version"
-# Platform versions built on the CLI that no longer has --driver.
+# Platform versions built on the CLI that no longer has --driver: these, and
+# every release from major version 3 on.
 WITHOUT_DRIVER = {"Kevra 2.9", "3.0", "3.1", "3.2", "3.3", "3.3.1"}
 PREFIXES = ("hd", "sd", "xvd", "vd")
 
@@ -36,7 +38,10 @@ def platform_has_driver_option():
             version = f.read().strip()
     except OSError:
         version = ""
-    return version not in WITHOUT_DRIVER
+    if version in WITHOUT_DRIVER:
+        return False
+    major = re.search(r"[0-9]+", version)
+    return major is not None and int(major.group()) < 3
 
 
 def show(platform, positional, options, answer):
