@@ -10,8 +10,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "bench/support/measured_rows.h"
 #include "crypto/builtin_constants.h"
 #include "crypto/hxcrypto/ctr.h"
 #include "crypto/hxcrypto/kuznyechik.h"
@@ -136,4 +138,11 @@ BENCHMARK(BM_OpenSslGost_KuznyechikCtr_Message)->Arg(16 << 10)->Arg(1 << 20);
 BENCHMARK(BM_Ours_KuznyechikCtr_Stream)->Arg(16 << 10)->Arg(1 << 20);
 BENCHMARK(BM_OpenSslGost_KuznyechikCtr_Stream)->Arg(16 << 10)->Arg(1 << 20);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::vector<std::string> rows;
+    for (const char* name : {"BM_Ours_KuznyechikCtr_Message", "BM_OpenSslGost_KuznyechikCtr_Message",
+                             "BM_Ours_KuznyechikCtr_Stream", "BM_OpenSslGost_KuznyechikCtr_Stream"})
+        for (const char* size : {"16384", "1048576"})
+            rows.push_back(std::string(name) + "/" + size);
+    return kevra_bench::run_rows(argc, argv, rows);
+}

@@ -116,7 +116,6 @@ private:
     std::stringstream buffer_;
     HxLogLvl::Level level_;
     Destinations own_loggers_;
-    int routing_mode_ = 1;
 
     static inline std::uint32_t global_log_level_ = HxLogLvl::InfoMask;
     static inline bool read_config_ = true;
