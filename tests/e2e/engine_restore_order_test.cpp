@@ -90,7 +90,16 @@ protected:
         return status;
     }
 
-    bool engine_ran() const { return !platform_.calls("hxfd").empty(); }
+    // The exit status, the hooks in order, whether the engine ran, and that the
+    // unpacked snapshot file is gone on every way out.
+    void expect_run(const OrderCase& c, unsigned int status) const
+    {
+        EXPECT_EQ(status, c.status) << log_.text();
+        EXPECT_EQ(module_->calls, c.calls);
+        EXPECT_EQ(!platform_.calls("hxfd").empty(), c.engine_ran);
+        EXPECT_FALSE(module_->reference_directory().empty());
+        EXPECT_FALSE(fs::exists(module_->reference_directory())) << "the unpacked snapshot file stays behind";
+    }
 
     engine_test::LogCapture log_;
     kevra_test::Platform platform_;
@@ -105,14 +114,10 @@ class RestoreHookOrder : public RestoreOrder, public ::testing::WithParamInterfa
 TEST_P(RestoreHookOrder, Restore)
 {
     const OrderCase& c = GetParam();
-    EXPECT_EQ(run("-r", c), c.status) << log_.text();
-    EXPECT_EQ(module_->calls, c.calls);
-    EXPECT_EQ(engine_ran(), c.engine_ran);
+    expect_run(c, run("-r", c));
     const std::string restore_directory = module_->opts().tmp_operation_directory;
     EXPECT_EQ(restore_directory, op_ + "/42.rest");
     EXPECT_EQ(fs::exists(restore_directory), c.directory_kept) << log_.text();
-    EXPECT_FALSE(module_->reference_directory().empty());
-    EXPECT_FALSE(fs::exists(module_->reference_directory())) << "the unpacked snapshot file stays behind";
     if (c.status == 0 && c.directory_kept) {
         EXPECT_EQ(kevra_test::read_file(restore_directory + "/vda-disk"), "restored bytes");
     }
@@ -157,13 +162,9 @@ class ReplicaHookOrder : public RestoreOrder, public ::testing::WithParamInterfa
 TEST_P(ReplicaHookOrder, ApplyReplica)
 {
     const OrderCase& c = GetParam();
-    EXPECT_EQ(run("-R", c), c.status) << log_.text();
-    EXPECT_EQ(module_->calls, c.calls);
-    EXPECT_EQ(engine_ran(), c.engine_ran);
+    expect_run(c, run("-R", c));
     EXPECT_EQ(module_->opts().tmp_operation_directory, op_);
     EXPECT_EQ(fs::exists(op_), c.directory_kept);
-    EXPECT_FALSE(module_->reference_directory().empty());
-    EXPECT_FALSE(fs::exists(module_->reference_directory())) << "the unpacked snapshot file stays behind";
 }
 
 const Calls kApplied = {"before_restore", "after_restore", "after_restore_last_file", "deployment(replica)"};
