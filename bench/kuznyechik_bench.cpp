@@ -10,8 +10,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "bench/support/measured_rows.h"
 #include "crypto/builtin_constants.h"
 #include "crypto/hxcrypto/ctr.h"
 #include "crypto/hxcrypto/kuznyechik.h"
@@ -69,25 +71,42 @@ const EVP_CIPHER* gost_cipher(benchmark::State& state) {
     return gost.cipher;
 }
 
-void BM_OpenSslGost_KuznyechikCtr_Message(benchmark::State& state) {
-    const EVP_CIPHER* cipher = gost_cipher(state);
-    if (cipher == nullptr) return;
-    const size_t n = static_cast<size_t>(state.range(0));
-    const std::vector<unsigned char> in = input(n);
-    std::vector<unsigned char> out(n + 16);
-    EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
-    for (auto _ : state) {
+// What a benchmark of the GOST provider works on: the cipher (null, with the
+// benchmark skipped, where the provider is missing), the buffers of the
+// benchmark's size and a cipher context.
+struct gost_run {
+    explicit gost_run(benchmark::State& state)
+        : cipher(gost_cipher(state)), n(static_cast<size_t>(state.range(0))), in(input(n)), out(n + 16),
+          context(EVP_CIPHER_CTX_new()) {}
+    ~gost_run() { EVP_CIPHER_CTX_free(context); }
+    gost_run(const gost_run&) = delete;
+    gost_run& operator=(const gost_run&) = delete;
+
+    // Encrypts the whole input once on the context; false when OpenSSL refuses.
+    bool encrypt() {
         int len = 0;
-        if (EVP_EncryptInit_ex(c, cipher, nullptr, kKey, kIv) != 1 ||
-            EVP_EncryptUpdate(c, out.data(), &len, in.data(), static_cast<int>(n)) != 1) {
+        return EVP_EncryptUpdate(context, out.data(), &len, in.data(), static_cast<int>(n)) == 1;
+    }
+
+    const EVP_CIPHER* cipher;
+    const size_t n;
+    const std::vector<unsigned char> in;
+    std::vector<unsigned char> out;
+    EVP_CIPHER_CTX* context;
+};
+
+void BM_OpenSslGost_KuznyechikCtr_Message(benchmark::State& state) {
+    gost_run run(state);
+    if (run.cipher == nullptr) return;
+    for (auto _ : state) {
+        if (EVP_EncryptInit_ex(run.context, run.cipher, nullptr, kKey, kIv) != 1 || !run.encrypt()) {
             state.SkipWithError("OpenSSL refused the key");
             break;
         }
-        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(run.out.data());
         benchmark::ClobberMemory();
     }
-    EVP_CIPHER_CTX_free(c);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(run.n));
 }
 
 void BM_Ours_KuznyechikCtr_Stream(benchmark::State& state) {
@@ -108,25 +127,18 @@ void BM_Ours_KuznyechikCtr_Stream(benchmark::State& state) {
 }
 
 void BM_OpenSslGost_KuznyechikCtr_Stream(benchmark::State& state) {
-    const EVP_CIPHER* cipher = gost_cipher(state);
-    if (cipher == nullptr) return;
-    const size_t n = static_cast<size_t>(state.range(0));
-    const std::vector<unsigned char> in = input(n);
-    std::vector<unsigned char> out(n + 16);
-    EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
-    if (EVP_EncryptInit_ex(c, cipher, nullptr, kKey, kIv) != 1) {
+    gost_run run(state);
+    if (run.cipher == nullptr) return;
+    if (EVP_EncryptInit_ex(run.context, run.cipher, nullptr, kKey, kIv) != 1) {
         state.SkipWithError("OpenSSL refused the key");
-        EVP_CIPHER_CTX_free(c);
         return;
     }
     for (auto _ : state) {
-        int len = 0;
-        EVP_EncryptUpdate(c, out.data(), &len, in.data(), static_cast<int>(n));
-        benchmark::DoNotOptimize(out.data());
+        run.encrypt();
+        benchmark::DoNotOptimize(run.out.data());
         benchmark::ClobberMemory();
     }
-    EVP_CIPHER_CTX_free(c);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(run.n));
 }
 
 }  // namespace
@@ -136,4 +148,11 @@ BENCHMARK(BM_OpenSslGost_KuznyechikCtr_Message)->Arg(16 << 10)->Arg(1 << 20);
 BENCHMARK(BM_Ours_KuznyechikCtr_Stream)->Arg(16 << 10)->Arg(1 << 20);
 BENCHMARK(BM_OpenSslGost_KuznyechikCtr_Stream)->Arg(16 << 10)->Arg(1 << 20);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::vector<std::string> rows;
+    for (const char* name : {"BM_Ours_KuznyechikCtr_Message", "BM_OpenSslGost_KuznyechikCtr_Message",
+                             "BM_Ours_KuznyechikCtr_Stream", "BM_OpenSslGost_KuznyechikCtr_Stream"})
+        for (const char* size : {"16384", "1048576"})
+            rows.push_back(std::string(name) + "/" + size);
+    return kevra_bench::run_rows(argc, argv, rows);
+}

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/measured_rows.h"
 #include "common/hx_logger.h"
 #include "opennebula/file_md5.h"
 
@@ -93,6 +94,8 @@ int main(int argc, char** argv)
     const std::string log_config = stem + ".logger.config";
     HxLogStream::set_config_path(log_config);
     benchmark::Initialize(&argc, argv);
+    if (!kevra_bench::no_unknown_arguments(argc, argv))
+        return 1;
     if (const char* given = std::getenv("KEVRA_MD5_BENCH_FILE")) {
         g_path = given;
     } else {
@@ -106,10 +109,11 @@ int main(int argc, char** argv)
     }
     // One read to bring the file into the page cache.
     md5sum_tool(g_path);
-    benchmark::RunSpecifiedBenchmarks();
+    kevra_bench::RowReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (g_owned)
         std::remove(g_path.c_str());
     std::remove(log_config.c_str());
-    return 0;
+    return kevra_bench::measured_status({"BM_ImageFileMd5", "BM_Md5sumTool"}, reporter.measured);
 }

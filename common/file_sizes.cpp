@@ -13,12 +13,17 @@
 
 namespace hx_utils_common {
 
+int open_to_measure(const std::string& path)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it changes
+    // nothing for regular files and block devices.
+    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
 std::int64_t get_file_size(const std::string& path)
 {
     try {
-        // O_NONBLOCK: opening a FIFO must not wait for a writer; it changes
-        // nothing for regular files and block devices.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = open_to_measure(path);
         if (fd < 0) {
             std::perror(("get_file_size: open input_file: " + path + ": ").c_str());
             return 0;

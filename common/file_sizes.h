@@ -8,6 +8,10 @@
 
 namespace hx_utils_common {
 
+// Opens `path` read-only (close-on-exec) to learn its size, without waiting for
+// a writer when it is a FIFO. Returns the descriptor, or -1 with errno set.
+int open_to_measure(const std::string& path);
+
 // Returns the size in bytes of a regular file, or of a block device (its
 // 512-byte sectors × 512). Returns 0 with a line on standard error when the path
 // cannot be opened, is of another type or the device cannot be asked.

@@ -139,7 +139,6 @@ private:
     std::size_t held_line_ends_ = 0;  // line feeds that ended the last value, not yet written
     HxLogLvl::Level level_;
     Destinations own_loggers_;
-    int routing_mode_ = 1;
 
     static inline std::uint32_t global_log_level_ = HxLogLvl::InfoMask;
     static inline bool read_config_ = true;

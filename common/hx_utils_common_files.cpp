@@ -1,6 +1,7 @@
 // Free-space and sparse-file tests.
 
 #include "common/hx_utils_common.h"
+#include "common/file_sizes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -51,7 +52,7 @@ bool check_free_space(const std::string& target, const std::string& source)
         unsigned long long available = 0;
         if (!available_bytes(target, available))
             return false;
-        const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = open_to_measure(source);
         if (fd < 0) {
             std::perror(("Can't open: " + source).c_str());
             return false;

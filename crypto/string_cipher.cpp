@@ -60,7 +60,9 @@ void wipe(Buffer& buffer)
 
 // Counter mode over Kuznyechik, keyed with the first 32 digits of the host
 // identifier (as characters) and started from the counter constant's first two
-// bytes followed by zeros. Transforms `data` in place; false when keying fails.
+// bytes followed by zeros. Transforms `data` in place. The key and the initial
+// value have fixed, valid lengths, so keying cannot fail; were it to, `data`
+// would be left as it is and false returned.
 bool apply_host_cipher(std::vector<unsigned char>& data)
 {
     std::string id = hardware_id();
@@ -108,34 +110,33 @@ std::string hardware_id()
     return digest_as_string(mac.data(), static_cast<unsigned int>(mac.size()));
 }
 
-bool encrypt_string(std::string& text)
+void encrypt_string(std::string& text)
 {
     const std::size_t padded = (text.size() / kBlockBytes + 1) * kBlockBytes;
     std::vector<unsigned char> data(text.begin(), text.end());
     data.resize(padded, 0);
     if (!apply_host_cipher(data)) {
         wipe(data);
-        return false;
+        return;
     }
     const std::string hex = digest_as_string(data.data(), static_cast<unsigned int>(data.size()));
     wipe(text);
     text = hex;
-    return true;
 }
 
-bool decrypt_string(std::string& text)
+void decrypt_string(std::string& text)
 {
     std::vector<unsigned char> data(text.size() / 2);
     for (std::size_t j = 0; j < data.size(); ++j) {
         data[j] = hex_pair(text, 2 * j);
     }
     if (!apply_host_cipher(data)) {
-        return false;
+        wipe(data);
+        return;
     }
     const auto end = std::find(data.begin(), data.end(), static_cast<unsigned char>(0));
     text.assign(data.begin(), end);
     wipe(data);
-    return true;
 }
 
 }  // namespace server

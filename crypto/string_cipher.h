@@ -17,15 +17,13 @@ std::string hardware_id();
 
 // Replaces `text` by its cipher text in lower-case hexadecimal: the text with
 // 1 to 16 NUL bytes added up to a multiple of 16, Kuznyechik in counter mode
-// under the host's key. Returns true; false, with `text` unchanged, when the
-// cipher cannot be keyed.
-bool encrypt_string(std::string& text);
+// under the host's key. Reports no error.
+void encrypt_string(std::string& text);
 
 // Replaces a hexadecimal cipher text of encrypt_string by the text (up to its
 // first NUL byte). Upper- and lower-case digits are read; a last digit without
-// a partner is ignored. Returns true; false, with `text` unchanged, when the
-// cipher cannot be keyed.
-bool decrypt_string(std::string& text);
+// a partner is ignored. Reports no error.
+void decrypt_string(std::string& text);
 
 }  // namespace server
 }  // namespace hx_utils_common

@@ -27,7 +27,8 @@ std::string engine_compress_word(unsigned int mode);
 std::string engine_flags_argument(const std::vector<std::string>& names,
                                   const std::map<std::string, std::string>& flags);
 
-// The names of the module parameters that are passed on to the engine, in order.
+// The names of the module parameters that are passed on to the engine, in the
+// order the engine flags are written; the module registers exactly these.
 const std::vector<std::string>& engine_flag_names();
 
 }  // namespace module

@@ -2,6 +2,7 @@
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
+#include "modules/engine_runner.h"
 
 HxModuleUniversal::HxModuleUniversal(const HxModuleOptions& options) : options_(options)
 {
@@ -46,8 +47,6 @@ void HxModuleUniversal::init_hxfd_flags()
 {
     // The module parameters passed through to the archive engine, in the
     // order in which the engine flags are written.
-    hxfd_flag_names_.push_back("worker_parallelism");
-    hxfd_flag_names_.push_back("network_parallelism");
-    hxfd_flag_names_.push_back("enable_multithreading");
-    hxfd_flag_names_.push_back("enable_flexible_dedup");
+    const auto& names = kelvomar::module::engine_flag_names();
+    hxfd_flag_names_.insert(hxfd_flag_names_.end(), names.begin(), names.end());
 }

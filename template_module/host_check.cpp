@@ -27,7 +27,7 @@ using hx_opennebula_common::without_newlines;
 // The text without newlines, trimmed of blanks at both ends, every inner run of blanks made one blank.
 std::string normalised_os_name(const std::string& output)
 {
-    return kevra_template::normalised_list_line(without_newlines(output));
+    return kevra_template::compressed_blanks(without_newlines(output));
 }
 
 bool is_supported_os(const std::string& name)

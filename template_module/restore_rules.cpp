@@ -10,12 +10,12 @@ namespace kevra_template {
 const char* const kTemplateFileName = "template.xml";
 const char* const kOriginalTemplateFileName = "orig_template.xml";
 
-std::string normalised_list_line(const std::string& line)
+std::string compressed_blanks(const std::string& text)
 {
     std::string result;
     bool pending_blank = false;
-    for (char c : line) {
-        if (c == '\t' || c == ' ') {
+    for (char c : text) {
+        if (c == ' ') {
             pending_blank = !result.empty();
             continue;
         }
@@ -26,6 +26,13 @@ std::string normalised_list_line(const std::string& line)
         result += c;
     }
     return result;
+}
+
+std::string normalised_list_line(const std::string& line)
+{
+    std::string blanks = line;
+    std::replace(blanks.begin(), blanks.end(), '\t', ' ');
+    return compressed_blanks(blanks);
 }
 
 std::string name_suffix(const std::string& name, const std::string& clone)

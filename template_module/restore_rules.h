@@ -16,8 +16,12 @@ namespace kevra_template {
 extern const char* const kTemplateFileName;          // "template.xml"
 extern const char* const kOriginalTemplateFileName;  // "orig_template.xml"
 
-// An image list line as the reader takes it: tabs made blanks, blanks trimmed
-// at both ends and every inner run of blanks made one blank.
+// `text` with blanks trimmed at both ends and every inner run of blanks made
+// one blank; other white space (tabs included) is kept as it is.
+std::string compressed_blanks(const std::string& text);
+
+// An image list line as the reader takes it: tabs made blanks, then blanks
+// trimmed and compressed as by compressed_blanks.
 std::string normalised_list_line(const std::string& line);
 
 // The part of an image's archived NAME that follows the clone's name: NAME

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/in_child.h"
+
 namespace {
 
 namespace fs = boost::filesystem;
@@ -74,17 +76,10 @@ TEST_F(FileSizes, OtherTypesAndMissingPathsGiveZeroWithAMessage)
         // A child process, so that a call that waits forever (a FIFO opened
         // for reading waits for a writer) ends the test instead of hanging it.
         testing::internal::CaptureStderr();
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::alarm(10);
-            ::_exit(get_file_size(c.path) == 0 ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const int status = kevra_test::exit_status_in_child(10, [&] { return get_file_size(c.path) == 0 ? 0 : 1; });
         const std::string err = testing::internal::GetCapturedStderr();
-        ASSERT_TRUE(WIFEXITED(status)) << c.path << " did not return";
-        EXPECT_EQ(WEXITSTATUS(status), 0) << c.path;
+        ASSERT_NE(status, -1) << c.path << " did not return";
+        EXPECT_EQ(status, 0) << c.path;
         EXPECT_EQ(err, c.message);
     }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/support/in_child.h"
 
 namespace {
 
@@ -90,14 +93,22 @@ TEST_F(FileChecks, FreeSpaceForAFile)
         std::string source;
         std::string expected_error;
     };
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const Case failures[] = {
         {dir_ + "/missing", larger_than_free, "Can't call statfs for: " + dir_ + "/missing: No such file or directory\n"},
         {dir_, dir_ + "/missing", "Can't open: " + dir_ + "/missing: No such file or directory\n"},
+        // A FIFO with no writer is refused at once: it has no length.
+        {dir_, fifo, "Can't lseek: " + fifo + ": Illegal seek\n"},
     };
     for (const Case& c : failures) {
         CaptureStderr();
-        EXPECT_FALSE(check_free_space(c.target, c.source));
-        EXPECT_EQ(GetCapturedStderr(), c.expected_error);
+        // In a child, so that a call that waits for a writer fails instead of hanging.
+        const int status = kevra_test::exit_status_in_child(10, [&] { return check_free_space(c.target, c.source) ? 1 : 0; });
+        const std::string err = GetCapturedStderr();
+        ASSERT_NE(status, -1) << c.source << " did not return";
+        EXPECT_EQ(status, 0) << c.source;
+        EXPECT_EQ(err, c.expected_error);
     }
 }
 

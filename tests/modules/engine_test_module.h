@@ -40,10 +40,29 @@ public:
     int list_all_resources() override { return 0; }
     int list_all_resources_with_header_labels() override { return 0; }
     bool resource_exists() override { return true; }
-    bool before_restore() override { return true; }
-    bool after_restore() override { return true; }
-    bool after_restore_last_file() override { return true; }
-    bool deployment(const bool&) override { return true; }
+    // The answers of the restore hooks (all true unless a test says otherwise).
+    struct RestoreAnswers {
+        bool before = true;
+        bool after = true;
+        bool after_last_file = true;
+        bool deployment = true;
+    } restore_answers;
+
+    bool before_restore() override { return answer("before_restore", restore_answers.before); }
+    bool after_restore() override { return answer("after_restore", restore_answers.after); }
+    bool after_restore_last_file() override
+    {
+        return answer("after_restore_last_file", restore_answers.after_last_file);
+    }
+    bool deployment(const bool& replica) override
+    {
+        return answer(replica ? "deployment(replica)" : "deployment", restore_answers.deployment);
+    }
+    void close_restore() override
+    {
+        calls.push_back("close_restore");
+        HxModuleUniversal::close_restore();
+    }
     void autonomous_options() override {}
     void make_archiving() override { calls.push_back("make_archiving"); }
 
@@ -58,6 +77,13 @@ public:
     std::string& reference_directory() { return reference_snapshot_directory_; }
     std::map<std::string, std::string>& hxfd_flags() { return hxfd_flags_; }
     std::vector<ClientDefinedStorageInfo>& storages() { return client_defined_storages_; }
+
+private:
+    bool answer(const char* hook, bool result)
+    {
+        calls.push_back(hook);
+        return result;
+    }
 };
 
 }  // namespace engine_test

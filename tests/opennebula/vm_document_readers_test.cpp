@@ -6,6 +6,7 @@
 
 #include "opennebula/vm_document_readers.h"
 #include "tests/opennebula/vm_test_support.h"
+#include "tests/support/sandbox_guard.h"
 
 namespace hx = hx_opennebula_common;
 using vm_test::parsed;
@@ -21,9 +22,7 @@ xmlNode* root_of(const hx::xml_document& doc)
 
 TEST(VmDocumentReaders, RecordedDocumentsValidateAgainstThePlatformSchemas)
 {
-    const std::string validate = kevra_test::source_path("../shared/platform/validate.sh");
-    if (opennebula_test::read_file(validate).empty())
-        GTEST_SKIP() << "the platform's schemas are not beside the tree: " << validate;
+    KEVRA_REQUIRE_PLATFORM_SCHEMAS(validate);
     for (const char* name : {"vm_running.xml", "vm_pool.xml", "host_pool.xml"}) {
         const auto result = kevra_test::run_program(
             {"/bin/sh", validate, kevra_test::source_path(std::string("tests/opennebula/vm_documents/") + name)});

@@ -84,11 +84,10 @@ ProgramResult Platform::shell(const std::string& command_line) const {
   return run_program({"/bin/sh", "-c", command_line});
 }
 
-bool Platform::validates(const std::string& xml, std::string& report) const {
+bool Platform::validates(const std::string& validator, const std::string& xml, std::string& report) const {
   const std::string file = scratch_dir("validate") + "/document.xml";
   write_file(file, xml);
-  const ProgramResult result =
-      run_program({std::string(KEVRA_SOURCE_DIR) + "/../shared/platform/validate.sh", file});
+  const ProgramResult result = run_program({"/bin/sh", validator, file});
   report = result.out + result.err;
   return result.exit_status == 0 && result.out.find(" validates") != std::string::npos;
 }

@@ -46,9 +46,9 @@ class Platform {
   // Runs a shell command line the way the module does (/bin/sh -c).
   ProgramResult shell(const std::string& command_line) const;
 
-  // True when `xml` validates against the platform's schemas; `report`
-  // receives the validator's output either way.
-  bool validates(const std::string& xml, std::string& report) const;
+  // True when `xml` validates with `validator` (KEVRA_REQUIRE_PLATFORM_SCHEMAS
+  // gives it); `report` receives the validator's output either way.
+  bool validates(const std::string& validator, const std::string& xml, std::string& report) const;
 };
 
 // The whole content of a file ("" when it cannot be read).

@@ -110,6 +110,7 @@ TEST_F(StandinQueries, ModuleCommandLinesGetThePlatformsAnswers) {
   };
   const std::vector<std::pair<std::string, std::string>> ids = {
       {"{WEB}", web_}, {"{OS}", os_}, {"{RBD}", rbd_}, {"{BLOCK}", block_}, {"{FILES}", files_}, {"{CEPH}", ceph_}};
+  std::vector<std::pair<std::string, std::string>> documents;  // command, document to validate
   for (const auto& c : cases) {
     const std::string command = fill(c.command, ids);
     SCOPED_TRACE(command);
@@ -125,10 +126,15 @@ TEST_F(StandinQueries, ModuleCommandLinesGetThePlatformsAnswers) {
       EXPECT_EQ(root_of(result.out), c.root);
       EXPECT_EQ(result.out.rfind("<?xml", 0), std::string::npos) << "the CLI prints no XML declaration";
       if (c.root != "image") {
-        std::string report;
-        EXPECT_TRUE(p_.validates(result.out, report)) << report << result.out;
+        documents.emplace_back(command, result.out);
       }
     }
+  }
+  // The platform's documents validate against its schemas.
+  KEVRA_REQUIRE_PLATFORM_SCHEMAS(validator);
+  for (const auto& [command, document] : documents) {
+    std::string report;
+    EXPECT_TRUE(p_.validates(validator, document, report)) << command << "\n" << report << document;
   }
 }
 
