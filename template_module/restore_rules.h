@@ -44,8 +44,8 @@ bool restored_persistent(bool set_images_persistent, const std::string& persiste
 // inside the operation directory: it holds neither "/" nor "..".
 bool is_confined_name(const std::string& value);
 
-// The image ID that a successful image-create command printed ("ID: n");
-// empty when the output holds none.
+// The ID that a successful image-create (or template-create) command printed
+// ("ID: n"); empty when the output holds none.
 std::string created_image_id(const std::string& output);
 
 }  // namespace kevra_template
