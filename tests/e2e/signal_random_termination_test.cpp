@@ -4,8 +4,8 @@
 // no created image or template, no file in the safe directory, no working
 // directory and no lock behind. Each phase lasts long enough to be hit:
 // cloned and created images stay LOCKED for a state query (the clone and
-// image waits), the engine waits a second before it works, and the web
-// template's Ceph image is exported during the staging.
+// image waits), the engine waits a second before it works, and the template's
+// Ceph image is exported during the staging.
 //
 // The loop is split into cases that run side by side; KEVRA_TERMINATION_ROUNDS
 // sets the runs per case (scripts/termination-soak runs many more).
@@ -65,7 +65,13 @@ protected:
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        platform_.declare_web_template();
+        // A template "web" with a FILE image and a Ceph image.
+        platform_.datastore({"--name", "default"});
+        platform_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
+        const std::string os = platform_.image(
+            {"--name", "web-os", "--datastore", "default", "--prefix", "vd", "--content", "web-os boot sector"});
+        const std::string rbd = platform_.image({"--name", "web-rbd", "--datastore", "ceph", "--size-bytes", "70000"});
+        platform_.vm_template({"--name", "web", "--disk", "IMAGE_ID=" + os, "--disk", "IMAGE_ID=" + rbd});
         platform_.fixture({"config", "--lock-queries", "1"});
         platform_.fixture({"fault", "hxfd", "*", "--delay", "1"});
         templates_before_ = platform_names("templates");
