@@ -375,6 +375,8 @@ protected:
     bool snapshot_directory_created_ = false;
     bool restore_directory_created_ = false;
     bool restore_failed_ = false;
+    // The signature files of a verification stand in the tasks directory.
+    bool esign_files_written_ = false;
     bool backup_result_ = false;
     bool data_incomplete_ = false;
     std::vector<ClientDefinedStorageInfo> client_defined_storages_;

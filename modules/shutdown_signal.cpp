@@ -3,6 +3,7 @@
 // removes what a failed run of the same operation removes: only what this run
 // created.
 #include "common/hx_logger.h"
+#include "modules/esign_commands.h"
 #include "modules/hx_module_universal.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -32,9 +33,17 @@ void HxModuleUniversal::handle_shutdown_signal()
         restore_failed_ = true;
         close_restore();
         break;
+    case op_verify_in_client_defined_storage:
+        if (esign_files_written_) {
+            boost::system::error_code ignored;
+            boost::filesystem::remove(kelvomar::module::archive_esign_path(options_.task_id), ignored);
+            boost::filesystem::remove(kelvomar::module::snapshot_esign_path(options_.task_id), ignored);
+            esign_files_written_ = false;
+        }
+        remove_reference_snapshot_directory();
+        break;
     case op_apply_replica:
     case op_delete_from_client_defined_storage:
-    case op_verify_in_client_defined_storage:
         remove_reference_snapshot_directory();
         break;
     default:
