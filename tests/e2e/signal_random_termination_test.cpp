@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/lock_signal_support.h"
@@ -45,6 +46,13 @@ int rounds()
     return parsed > 0 ? parsed : kDefaultRounds;
 }
 
+// The shipped program followed by `args`.
+std::vector<std::string> program_path_and(std::vector<std::string> args)
+{
+    args.insert(args.begin(), kevra_test::build_path("kevra_template"));
+    return args;
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -57,7 +65,9 @@ struct Outcome {
     std::string out;
 };
 
-class RandomTermination : public kevra_e2e::TemplateRestoreTest, public ::testing::WithParamInterface<int> {
+// A template "web" with a FILE image and a Ceph image; cloned and created
+// images stay LOCKED for one state query, the engine waits a second.
+class TerminationTest : public kevra_e2e::TemplateRestoreTest {
 protected:
     void SetUp() override
     {
@@ -65,7 +75,6 @@ protected:
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        // A template "web" with a FILE image and a Ceph image.
         platform_.datastore({"--name", "default"});
         platform_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
         const std::string os = platform_.image(
@@ -76,17 +85,35 @@ protected:
         platform_.fixture({"fault", "hxfd", "*", "--delay", "1"});
         templates_before_ = platform_names("templates");
         images_before_ = platform_names("images");
+    }
+
+    void expect_nothing_left() const
+    {
+        EXPECT_EQ(platform_names("templates"), templates_before_);
+        EXPECT_EQ(platform_names("images"), images_before_);
+        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
+        const fs::path locks("/opt/kelvomar/var/kelvomar-modules");
+        if (fs::exists(locks)) {
+            EXPECT_EQ(tree(locks.string()), std::vector<std::string>{}) << "a lock file is left";
+        }
+    }
+
+    std::vector<std::string> templates_before_;
+    std::vector<std::string> images_before_;
+};
+
+class RandomTermination : public TerminationTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override
+    {
+        TerminationTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
         const unsigned seed = static_cast<unsigned>(GetParam()) * 7919u +
                               static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
         random_.seed(seed);
-        RecordProperty("seed", static_cast<int>(seed));
         std::cout << "random seed " << seed << std::endl;
-    }
-
-    std::vector<std::string> program(std::vector<std::string> args) const
-    {
-        args.insert(args.begin(), kevra_test::build_path("kevra_template"));
-        return args;
     }
 
     // Runs the program and sends SIGTERM after a random delay within `window`
@@ -138,20 +165,7 @@ protected:
         }
     }
 
-    void expect_nothing_left(const std::string& safe_and_restore_dir_checked) const
-    {
-        EXPECT_EQ(platform_names("templates"), templates_before_);
-        EXPECT_EQ(platform_names("images"), images_before_);
-        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{}) << safe_and_restore_dir_checked;
-        const fs::path locks("/opt/kelvomar/var/kelvomar-modules");
-        if (fs::exists(locks)) {
-            EXPECT_EQ(tree(locks.string()), std::vector<std::string>{}) << "a lock file is left";
-        }
-    }
-
     std::mt19937 random_;
-    std::vector<std::string> templates_before_;
-    std::vector<std::string> images_before_;
 };
 
 class RandomBackupTermination : public RandomTermination {};
@@ -160,7 +174,7 @@ class RandomRestoreTermination : public RandomTermination {};
 TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
 {
     const std::vector<std::string> backup =
-        program({"-1", "-b", "web", "-d", op_dir_, "-n", "bk1", "-m", kServer, "-T", kTask});
+        program_path_and({"-1", "-b", "web", "-d", op_dir_, "-n", "bk1", "-m", kServer, "-T", kTask});
     // A whole backup, for the window of the random moments.
     const auto start = std::chrono::steady_clock::now();
     const auto reference = kevra_test::run_program(backup);
@@ -172,7 +186,7 @@ TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
         SCOPED_TRACE("backup " + std::to_string(round));
         const Outcome outcome = run_and_terminate(backup, window);
         expect_status(outcome, "completed successfully");
-        expect_nothing_left("backup");
+        expect_nothing_left();
         expect_no_working_directory(op_dir_);
     }
 }
@@ -194,13 +208,39 @@ TEST_P(RandomRestoreTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
 
     for (int round = 0; round < rounds() && !HasFailure(); ++round) {
         SCOPED_TRACE("restore " + std::to_string(round));
-        const Outcome outcome = run_and_terminate(program(restore_arguments()), window);
+        const Outcome outcome = run_and_terminate(program_path_and(restore_arguments()), window);
         expect_status(outcome, "has been created successfully");
         if (outcome.status != 17) {
             remove_restored();
         }
-        expect_nothing_left("restore");
+        expect_nothing_left();
         expect_no_working_directory(restore_dir_);
+    }
+}
+
+// A restore terminated while it waits for a new image that stays LOCKED:
+// the image made before it and the one it waits for are deleted, the file
+// handed to the platform leaves the safe directory, and no working directory
+// stays.
+TEST_F(TerminationTest, RestoreWaitingForAnImageRemovesWhatItMade)
+{
+    back_up("web");
+    platform_.fixture({"fault", "image-fate", "--name-glob", "web-2-disk-1", "--stuck-locked"});
+    Role run(program_path_and(restore_arguments()), {});
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] { return contains(log(), "Trying to restore the image: web-2-disk-1"); }, 60))
+        << log();
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] { return contains(platform_.fixture({"list", "images"}), "web-2-disk-1"); }, 20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few state queries later
+    ASSERT_FALSE(tree("/var/tmp").empty()) << "the file handed to the platform";
+
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.wait(kEndWithin), 17) << run.out() << run.err();
+    EXPECT_TRUE(contains(log(), "Module was terminated. PID: " + std::to_string(run.pid()))) << log();
+    expect_nothing_left();
+    for (fs::directory_iterator it(restore_dir_), end; it != end; ++it) {
+        EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
     }
 }
 
