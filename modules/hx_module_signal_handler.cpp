@@ -45,9 +45,10 @@ constexpr int kTerminatedStatus = 17;
 // before it holds it where it waits.
 constexpr std::chrono::milliseconds kWorkerSettleTime{3000};
 
-// The self-pipe between the termination handler and the termination thread;
-// a zero byte tells the thread to end.
-int g_signal_pipe[2] = {-1, -1};
+// The write end of the self-pipe between the termination handler and the
+// termination thread of the newest handler object; a zero byte tells that
+// thread to end.
+std::atomic<int> g_notify_fd{-1};
 std::atomic<unsigned> g_shutdown_time_limit{HxModuleSignalHandler::kDefaultShutdownTimeLimit};
 
 // Continues seen so far, and the count at the last stop (-1: none pending).
@@ -98,11 +99,11 @@ void block_asynchronous_signals(sigset_t* previous)
     ::pthread_sigmask(SIG_BLOCK, &set, previous);
 }
 
-void note(unsigned char byte)
+void note_to(int fd, unsigned char byte)
 {
     const int saved = errno;
-    if (g_signal_pipe[1] >= 0) {
-        const ssize_t ignored = ::write(g_signal_pipe[1], &byte, 1);
+    if (fd >= 0) {
+        const ssize_t ignored = ::write(fd, &byte, 1);
         (void)ignored;
     }
     errno = saved;
@@ -159,19 +160,20 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     module_ptr_ = module;
     kelvomar::module::signal_log::prepare();
     kelvomar::termination::register_worker();
-    if (::pipe2(g_signal_pipe, O_CLOEXEC) == 0) {
+    if (::pipe2(pipe_, O_CLOEXEC) == 0) {
         // A handler never waits on a full pipe.
-        ::fcntl(g_signal_pipe[1], F_SETFL, ::fcntl(g_signal_pipe[1], F_GETFL) | O_NONBLOCK);
+        ::fcntl(pipe_[1], F_SETFL, ::fcntl(pipe_[1], F_GETFL) | O_NONBLOCK);
         // The thread starts with the asynchronous signals blocked, so that they
         // all reach the worker, whose stop handler must hold it.
         sigset_t previous;
         block_asynchronous_signals(&previous);
         try {
-            watcher_ = std::thread(&HxModuleSignalHandler::watch_signals);
+            watcher_ = std::thread(&HxModuleSignalHandler::watch_signals, pipe_[0]);
         } catch (...) {
             // Without the thread a termination signal is noted and not acted upon.
         }
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        previous_notify_fd_ = g_notify_fd.exchange(pipe_[1]);
     }
     // Interrupted system calls (the reads of the engine's output among them)
     // go on after a pause or a caught SIGPIPE.
@@ -191,14 +193,16 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
     // A termination that has begun goes on without the worker; otherwise none
     // begins from here on.
     kelvomar::termination::close_worker();
+    int mine = pipe_[1];
+    g_notify_fd.compare_exchange_strong(mine, previous_notify_fd_);
     if (watcher_.joinable()) {
-        note(0);
+        note_to(pipe_[1], 0);
         watcher_.join();
     }
     for (const int signal : kHandledSignals) {
         restore_default(signal);
     }
-    for (int& fd : g_signal_pipe) {
+    for (int& fd : pipe_) {
         if (fd >= 0) {
             ::close(fd);
             fd = -1;
@@ -209,7 +213,7 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
 void HxModuleSignalHandler::shutdown_handler(int signal)
 {
     if (signal == SIGINT || signal == SIGTERM) {
-        note(static_cast<unsigned char>(signal));
+        note_to(g_notify_fd, static_cast<unsigned char>(signal));
         return;
     }
     if (signal != SIGSEGV) {
@@ -222,11 +226,11 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
     ::_exit(kTerminatedStatus);
 }
 
-void HxModuleSignalHandler::watch_signals()
+void HxModuleSignalHandler::watch_signals(int read_fd)
 {
     for (;;) {
         unsigned char byte = 0;
-        const ssize_t n = ::read(g_signal_pipe[0], &byte, 1);
+        const ssize_t n = ::read(read_fd, &byte, 1);
         if (n < 0 && errno == EINTR) {
             continue;
         }

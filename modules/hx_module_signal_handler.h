@@ -66,12 +66,16 @@ public:
     static HxModuleUniversal* module_ptr_;
 
 private:
-    // The termination thread: waits for noted signals and terminates the run.
-    static void watch_signals();
+    // The termination thread: waits for signals noted on `read_fd` and terminates the run.
+    static void watch_signals(int read_fd);
     // Ends the run after `signal`: children, clean-up, record, exit 17.
     // Returns only when a termination has begun already or the worker has closed.
     static void terminate_run(int signal);
 
+    // This object's self-pipe, and the write end that signals were noted on
+    // before it (put back when it goes).
+    int pipe_[2] = {-1, -1};
+    int previous_notify_fd_ = -1;
     std::thread watcher_;
 };
 
