@@ -2,6 +2,8 @@
 
 #include "common/hx_utils_common.h"
 
+#include "common/termination.h"
+
 #include <sys/utsname.h>
 #include <sys/wait.h>
 
@@ -54,18 +56,14 @@ int execute_command(std::string command, std::string& output)
 {
     try {
         command += " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) {
+        // Once the run is being terminated the worker's command is not started.
+        kelvomar::termination::command_pipe pipe(command);
+        if (pipe.stream() == nullptr) {
             std::cerr << "Couldn't start OS command: " << command << std::endl;
             return 1;
         }
-        try {
-            read_all(pipe, output);
-        } catch (...) {
-            ::pclose(pipe);
-            throw;
-        }
-        int status_word = ::pclose(pipe);
+        read_all(pipe.stream(), output);
+        int status_word = pipe.close();
         if (status_word == -1) {
             const int error = errno;
             std::cerr << "Couldn't get the exit status of OS command: " << command << ": "

@@ -1,6 +1,7 @@
 // The clean-up at the end of a restore: the directory that the snapshot file
 // was unpacked into and, after the last archive of a chain, the restore
-// directory with everything the engine unpacked into it.
+// directory with everything the engine unpacked into it (after a failure only
+// when this run created it).
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
@@ -18,6 +19,14 @@ void HxModuleUniversal::close_restore()
         return;
     try {
         const std::string& directory = options_.tmp_operation_directory;
+        // After a failure the restore directory may hold what earlier archives
+        // of a chain put there (the archive to patch): only one this run
+        // created is removed.
+        if (restore_failed_ && !restore_directory_created_) {
+            HxLogStream(HxLogLvl::Info) << "Restore directory " << directory
+                                        << " was not created by this run: left in place" << std::endl;
+            return;
+        }
         HxLogStream(HxLogLvl::Info) << "Remove temporary operation directory: " << directory << std::endl;
         boost::filesystem::remove_all(directory);
     } catch (const boost::filesystem::filesystem_error& e) {

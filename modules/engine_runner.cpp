@@ -4,6 +4,7 @@
 
 #include "common/hx_logger.h"
 #include "common/shell_quote.h"
+#include "common/termination.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -128,22 +129,23 @@ bool run_engine_command(const std::string& command, std::string& output, pid_t& 
 {
     HxLogStream(HxLogLvl::Info) << kSignature << ":hxfd command: " << command << std::endl;
     std::cout.flush();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
+    // Once the run is being terminated the engine is not started.
+    kelvomar::termination::command_pipe pipe(command);
+    if (pipe.stream() == nullptr) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": couldn't start OS command: " << command
                                      << std::endl;
         return false;
     }
     bool read_failed = false;
     try {
-        read_engine_lines(pipe, output, pid, result);
+        read_engine_lines(pipe.stream(), output, pid, result);
     } catch (const std::exception& e) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": " << e.what() << std::endl;
         read_failed = true;
     }
     // Close the pipe in every case: this waits for the engine, so no clean-up that
     // follows can run while it still works, and no stale pid is left to be signalled.
-    const int status = ::pclose(pipe);
+    const int status = pipe.close();
     pid = 0;
     if (read_failed)
         return false;

@@ -1,19 +1,26 @@
 // Process-wide signal handlers bound to the one module object of the process.
 //
-// Where a signal can land: anywhere in the module's single thread, also in the
-// middle of a log record (holding a log destination's mutex) or of the C
-// library's memory functions. So the handlers write their own records with
-// async-signal-safe calls only (signal_log), the pause waits with nanosleep,
-// a termination replaces the shared destinations before its clean-up hooks
-// log, and a watchdog ends a termination that still gets stuck (a lock of the
-// C library held by the interrupted code, a platform command that never
-// returns) with the same exit status after a bounded time.
+// Where a signal can land: anywhere in the module's work, also in the middle
+// of a log record (holding a log destination's mutex) or of the C library's
+// memory functions. So a termination signal's handler only writes the signal
+// number into a pipe; a thread of the handler object reads it and terminates
+// the run in ordinary code: it ends the processes below the module, waits
+// until the worker stands still at a safe point (common/termination.h), runs
+// the module's clean-up, writes the record and exits with 17. A watchdog ends
+// a termination that still gets stuck (a platform command that never returns)
+// with the same exit status after a bounded time. The stop and continue
+// handlers hold and release the worker where it is; their records go through
+// signal_log. A segmentation fault leaves nothing to be trusted: its handler
+// writes the record with write(2) and exits.
 #include "modules/hx_module_signal_handler.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -21,6 +28,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/termination.h"
 #include "modules/hx_module_universal.h"
 #include "modules/signal_log.h"
 
@@ -33,7 +41,14 @@ constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGSEGV, SIGTSTP, SIGCONT, S
 
 constexpr int kTerminatedStatus = 17;
 
-std::atomic<bool> g_shutting_down{false};
+// How long the termination lets the worker take in how its last command ended
+// before it holds it where it waits.
+constexpr std::chrono::milliseconds kWorkerSettleTime{3000};
+
+// The write end of the self-pipe between the termination handler and the
+// termination thread of the newest handler object; a zero byte tells that
+// thread to end.
+std::atomic<int> g_notify_fd{-1};
 std::atomic<unsigned> g_shutdown_time_limit{HxModuleSignalHandler::kDefaultShutdownTimeLimit};
 
 // Continues seen so far, and the count at the last stop (-1: none pending).
@@ -74,6 +89,26 @@ void unblock(int signal)
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+void block_asynchronous_signals(sigset_t* previous)
+{
+    sigset_t set;
+    sigfillset(&set);
+    for (const int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+        sigdelset(&set, synchronous);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &set, previous);
+}
+
+void note_to(int fd, unsigned char byte)
+{
+    const int saved = errno;
+    if (fd >= 0) {
+        const ssize_t ignored = ::write(fd, &byte, 1);
+        (void)ignored;
+    }
+    errno = saved;
+}
+
 void restore_default(int signal)
 {
     struct sigaction action {};
@@ -86,7 +121,7 @@ void restore_default(int signal)
 
 bool HxModuleSignalHandler::shutting_down()
 {
-    return g_shutting_down;
+    return kelvomar::termination::begun();
 }
 
 void HxModuleSignalHandler::mark_stop()
@@ -124,11 +159,26 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
 {
     module_ptr_ = module;
     kelvomar::module::signal_log::prepare();
+    kelvomar::termination::register_worker();
+    if (::pipe2(pipe_, O_CLOEXEC) == 0) {
+        // A handler never waits on a full pipe.
+        ::fcntl(pipe_[1], F_SETFL, ::fcntl(pipe_[1], F_GETFL) | O_NONBLOCK);
+        // The thread starts with the asynchronous signals blocked, so that they
+        // all reach the worker, whose stop handler must hold it.
+        sigset_t previous;
+        block_asynchronous_signals(&previous);
+        try {
+            watcher_ = std::thread(&HxModuleSignalHandler::watch_signals, pipe_[0]);
+        } catch (...) {
+            // Without the thread a termination signal is noted and not acted upon.
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        previous_notify_fd_ = g_notify_fd.exchange(pipe_[1]);
+    }
     // Interrupted system calls (the reads of the engine's output among them)
-    // go on after a pause or a caught SIGPIPE. The termination handler may be
-    // entered again (a fault in the clean-up); it guards itself.
-    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
-    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
+    // go on after a pause or a caught SIGPIPE.
+    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
+    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
     install(SIGSEGV, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
     // A stop and a continue sent in quick succession must not overtake each
     // other inside the handlers: each handler starts with the other signal
@@ -140,42 +190,79 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
 
 HxModuleSignalHandler::~HxModuleSignalHandler()
 {
+    // A termination that has begun goes on without the worker; otherwise none
+    // begins from here on.
+    kelvomar::termination::close_worker();
+    int mine = pipe_[1];
+    g_notify_fd.compare_exchange_strong(mine, previous_notify_fd_);
+    if (watcher_.joinable()) {
+        note_to(pipe_[1], 0);
+        watcher_.join();
+    }
     for (const int signal : kHandledSignals) {
         restore_default(signal);
+    }
+    for (int& fd : pipe_) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
     }
 }
 
 void HxModuleSignalHandler::shutdown_handler(int signal)
 {
-    if (signal != SIGINT && signal != SIGTERM && signal != SIGSEGV) {
+    if (signal == SIGINT || signal == SIGTERM) {
+        note_to(g_notify_fd, static_cast<unsigned char>(signal));
         return;
     }
-    if (g_shutting_down.exchange(true)) {
-        // A termination is already cleaning up. A second request waits for it;
-        // a fault inside the clean-up cannot go on, so the module ends now.
-        if (signal == SIGSEGV) {
-            raw_error_line("Module clean-up failed with a segmentation fault.\n");
-            ::_exit(kTerminatedStatus);
+    if (signal != SIGSEGV) {
+        return;
+    }
+    if (kelvomar::termination::begun()) {
+        raw_error_line("Module clean-up failed with a segmentation fault.\n");
+    }
+    kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
+    ::_exit(kTerminatedStatus);
+}
+
+void HxModuleSignalHandler::watch_signals(int read_fd)
+{
+    for (;;) {
+        unsigned char byte = 0;
+        const ssize_t n = ::read(read_fd, &byte, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        return;
+        if (n <= 0 || byte == 0) {
+            return;
+        }
+        terminate_run(byte);
     }
-    // The clean-up starts processes of its own: they get a plain signal mask,
-    // and a stop signal that reaches the module now does not pause it.
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (const int each : kHandledSignals) {
-        sigaddset(&handled, each);
+}
+
+void HxModuleSignalHandler::terminate_run(int /*signal*/)
+{
+    namespace termination = kelvomar::termination;
+    if (!termination::begin()) {
+        return;  // one is under way already, or the operation has ended
     }
-    ::sigprocmask(SIG_UNBLOCK, &handled, nullptr);
+    // The clean-up starts processes of its own: they get a plain signal mask.
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
     install(SIGALRM, &shutdown_timeout_handler, 0);
     ::alarm(g_shutdown_time_limit);
 
-    kelvomar::module::signal_log::detach_shared_destinations();
+    // A platform command that makes an object is let finish (its output names
+    // the object); every other process below the module is ended.
+    termination::wait_for_uninterrupted();
     hx_utils_common::kill_childs(::getpid());
+    termination::wait_for_worker(kWorkerSettleTime);
     if (module_ptr_ != nullptr) {
         module_ptr_->handle_shutdown_signal();
     }
-    kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
+    HxLogStream(HxLogLvl::Info) << "Module was terminated. PID: " << ::getpid() << std::endl;
     // The running operation is not unwound; what the agent reads is flushed.
     std::cout.flush();
     std::cerr.flush();
@@ -185,7 +272,7 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
 
 void HxModuleSignalHandler::pause_handler(int signal)
 {
-    if (signal != SIGTSTP || module_ptr_ == nullptr || g_shutting_down) {
+    if (signal != SIGTSTP || module_ptr_ == nullptr || kelvomar::termination::begun()) {
         return;
     }
     // SIGCONT is blocked on entry, so a continue sent right after this stop

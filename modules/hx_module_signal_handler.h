@@ -2,12 +2,15 @@
 #define KEVRA_MODULES_HX_MODULE_SIGNAL_HANDLER_H
 
 #include <memory>
+#include <thread>
 
 class HxModuleUniversal;
 
 // Process-wide handlers of SIGINT, SIGTERM, SIGSEGV (shut down with 17),
 // SIGTSTP / SIGCONT (pause and resume the module and the engine) and SIGPIPE
-// (ignored), bound to the one module object of the process.
+// (ignored), bound to the one module object of the process. A termination
+// signal is only noted by its handler; a thread of the handler object carries
+// the termination out in ordinary code (see common/termination.h).
 class HxModuleSignalHandler {
 public:
     // How long the clean-up of a termination may take before the module ends
@@ -17,18 +20,23 @@ public:
     // Creates the handler object for `module`; the caller owns it. Never fails.
     static std::unique_ptr<HxModuleSignalHandler> init(HxModuleUniversal* module);
 
-    // Binds the handlers to `module` and installs them (sigaction), in the order
-    // SIGINT, SIGTERM, SIGSEGV, SIGTSTP, SIGCONT, SIGPIPE.
+    // Binds the handlers to `module`, makes the calling thread the worker,
+    // starts the termination thread and installs the handlers (sigaction), in
+    // the order SIGINT, SIGTERM, SIGSEGV, SIGTSTP, SIGCONT, SIGPIPE.
     explicit HxModuleSignalHandler(HxModuleUniversal* module);
-    // Puts the six signals back to their default dispositions, in the same order.
+    // Closes the worker (never returns when a termination has begun), ends the
+    // termination thread and puts the six signals back to their default
+    // dispositions, in the same order.
     ~HxModuleSignalHandler();
 
     HxModuleSignalHandler(const HxModuleSignalHandler&) = delete;
     HxModuleSignalHandler& operator=(const HxModuleSignalHandler&) = delete;
 
-    // Termination: ends the processes below the module, runs the module's
-    // shutdown clean-up and exits with 17; never returns for SIGINT, SIGTERM
-    // and SIGSEGV, returns at once for any other number.
+    // SIGINT and SIGTERM: notes the request for the termination thread, which
+    // ends the processes below the module, runs the module's shutdown clean-up
+    // and exits with 17. SIGSEGV: the state of the process cannot be trusted,
+    // so only the termination record is written (with write(2)) before the
+    // exit with 17. Any other number returns at once. Async-signal-safe.
     static void shutdown_handler(int signal);
     // SIGTSTP: forwards it to the engine and waits until SIGCONT (or a
     // termination); other numbers return at once.
@@ -56,6 +64,19 @@ public:
     static bool continued_since(long mark);
 
     static HxModuleUniversal* module_ptr_;
+
+private:
+    // The termination thread: waits for signals noted on `read_fd` and terminates the run.
+    static void watch_signals(int read_fd);
+    // Ends the run after `signal`: children, clean-up, record, exit 17.
+    // Returns only when a termination has begun already or the worker has closed.
+    static void terminate_run(int signal);
+
+    // This object's self-pipe, and the write end that signals were noted on
+    // before it (put back when it goes).
+    int pipe_[2] = {-1, -1};
+    int previous_notify_fd_ = -1;
+    std::thread watcher_;
 };
 
 #endif

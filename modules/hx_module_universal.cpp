@@ -2,6 +2,7 @@
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
+#include "common/termination.h"
 #include "modules/engine_runner.h"
 
 HxModuleUniversal::HxModuleUniversal(const HxModuleOptions& options) : options_(options)
@@ -18,9 +19,14 @@ HxModuleUniversal::~HxModuleUniversal()
 bool HxModuleUniversal::init(int argc, char** argv)
 {
     signal_handler_ = HxModuleSignalHandler::init(this);
+    const auto refused = []() {
+        // No operation follows: a termination that has begun goes on without the worker.
+        kelvomar::termination::close_worker();
+        return false;
+    };
 
     if (!parse_module_options(argc, argv, options_)) {
-        return false;
+        return refused();
     }
 
     const int operation = options_.operation;
@@ -31,13 +37,13 @@ bool HxModuleUniversal::init(int argc, char** argv)
         if (!load_client_defined_storages()) {
             HxLogStream(HxLogLvl::Error) << "bool HxModuleUniversal::init(int, char**)"
                                          << ": Can't load cliend defined storages info" << std::endl;
-            return false;
+            return refused();
         }
         if (!client_defined_storages_.empty() && !client_defined_storage_prepare()) {
             HxLogStream(HxLogLvl::Error) << "bool HxModuleUniversal::init(int, char**)"
                                          << ": can't prepare the module to work with client defined storage"
                                          << std::endl;
-            return false;
+            return refused();
         }
     }
     return true;

@@ -120,7 +120,9 @@ public:
     // module reads its own special parameters; base: nothing. May throw a
     // standard exception, which makes the command line unusable.
     virtual void load_custom_module_parameters();
-    // Slot 23. Clean-up by operation on a termination signal.
+    // Slot 23. Clean-up by operation on a termination signal: what a failed run
+    // of the operation removes. Runs on the termination thread while the worker
+    // stands still.
     virtual void handle_shutdown_signal();
     // Slot 24. The engine restore in replica mode; true when it succeeded.
     virtual bool apply_replica();
@@ -367,6 +369,14 @@ protected:
     std::unique_ptr<HxModuleSignalHandler> signal_handler_;
     std::map<std::string, std::string> special_params_;
     std::atomic<bool> shutdown_requested_{false};
+    // What this run created in the operation directory, and whether a restore
+    // ends by a failure (or a termination): its clean-up then removes only
+    // what this run created.
+    bool snapshot_directory_created_ = false;
+    bool restore_directory_created_ = false;
+    bool restore_failed_ = false;
+    // The signature files of a verification stand in the tasks directory.
+    bool esign_files_written_ = false;
     bool backup_result_ = false;
     bool data_incomplete_ = false;
     std::vector<ClientDefinedStorageInfo> client_defined_storages_;

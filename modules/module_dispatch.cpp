@@ -11,6 +11,7 @@
 #include "common/hx_logger.h"
 #include "common/hx_version.h"
 #include "common/quoting.h"
+#include "common/termination.h"
 #include "modules/hx_module_universal.h"
 
 namespace {
@@ -26,9 +27,11 @@ std::string quoted(const std::string& text)
 
 // A directory made for this run: removed again, with what it holds, when the
 // run leaves it behind (the closing steps remove it themselves on success).
+// `created` tells the termination's clean-up, which does not unwind the run,
+// that it has to remove the directory.
 class CreatedDirectory {
 public:
-    explicit CreatedDirectory(std::string path) : path_(std::move(path))
+    CreatedDirectory(std::string path, bool& created) : path_(std::move(path)), created_(created)
     {
         created_ = boost::filesystem::create_directories(path_);
     }
@@ -39,13 +42,14 @@ public:
         }
         boost::system::error_code error;
         boost::filesystem::remove_all(path_, error);
+        created_ = false;
     }
     CreatedDirectory(const CreatedDirectory&) = delete;
     CreatedDirectory& operator=(const CreatedDirectory&) = delete;
 
 private:
     std::string path_;
-    bool created_ = false;
+    bool& created_;
 };
 
 // Removes the directory a reference snapshot was unpacked into, if any, when
@@ -66,13 +70,16 @@ class Dispatch {
 public:
     explicit Dispatch(HxModuleUniversal& module, const HxModuleOptions& options, bool& last,
                       bool& without_deployment_restore, bool& data_incomplete,
-                      kelvomar::module::resource_file_lock& lock)
+                      kelvomar::module::resource_file_lock& lock, bool& snapshot_directory_created,
+                      bool& restore_failed)
         : module_(module),
           options_(options),
           last_(last),
           without_deployment_restore_(without_deployment_restore),
           data_incomplete_(data_incomplete),
-          lock_(lock)
+          lock_(lock),
+          snapshot_directory_created_(snapshot_directory_created),
+          restore_failed_(restore_failed)
     {
     }
 
@@ -97,6 +104,8 @@ private:
     bool& without_deployment_restore_;
     bool& data_incomplete_;
     kelvomar::module::resource_file_lock& lock_;
+    bool& snapshot_directory_created_;
+    bool& restore_failed_;
     // Lives until run returns, by any path: releases the lock taken here.
     kelvomar::module::resource_file_scoped_lock guard_;
 };
@@ -191,7 +200,7 @@ unsigned int Dispatch::backup()
     }
     // A backup that does not reach its closing leaves no snapshot directory,
     // and no unpacked reference snapshot, behind.
-    CreatedDirectory snapshot_directory(module_.snapshot_directory_path());
+    CreatedDirectory snapshot_directory(module_.snapshot_directory_path(), snapshot_directory_created_);
     boost::filesystem::create_directories(module_.leveldb_directory_path());
     const ReferenceSnapshotCleanup reference_cleanup(module_);
 
@@ -251,9 +260,11 @@ unsigned int Dispatch::restore()
     if (module_.define_restore_directory() != 0) {
         return 7;
     }
-    // A failed step cleans up as for the last archive of a chain.
+    // A failed step cleans up as for the last archive of a chain, removing
+    // only what this run created.
     const auto fail = [this](unsigned int status) {
         last_ = true;
+        restore_failed_ = true;
         module_.close_restore();
         return status;
     };
@@ -272,10 +283,12 @@ unsigned int Dispatch::restore()
     }
     if (last_) {
         if (!module_.after_restore_last_file()) {
+            restore_failed_ = true;
             module_.close_restore();
             return 7;
         }
         if (!without_deployment_restore_ && !module_.deployment(false)) {
+            restore_failed_ = true;
             module_.close_restore();
             return 7;
         }
@@ -421,19 +434,26 @@ unsigned int HxModuleUniversal::run()
 {
     try {
         if (options_.need_esign) {
-            return need_esign_for_operation(static_cast<HxModuleOperations>(options_.operation)) ? 0 : 14;
+            const bool needed = need_esign_for_operation(static_cast<HxModuleOperations>(options_.operation));
+            kelvomar::termination::close_worker();
+            return needed ? 0 : 14;
         }
         const int operation = options_.operation;
         if (operation >= op_backup && operation <= op_apply_replica) {
             std::cout << "MODULE PID:" << ::getpid() << std::endl;
         }
-        Dispatch dispatch(*this, options_, last_, without_deployment_restore_, data_incomplete_, resource_lock_);
-        return dispatch.operation();
+        Dispatch dispatch(*this, options_, last_, without_deployment_restore_, data_incomplete_, resource_lock_,
+                          snapshot_directory_created_, restore_failed_);
+        const unsigned int status = dispatch.operation();
+        // A termination that has begun goes on from here without the worker,
+        // while the resource is still locked.
+        kelvomar::termination::close_worker();
+        return status;
     } catch (const boost::filesystem::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kRunSignature << ": filesystem error: " << e.what() << std::endl;
-        return 13;
     } catch (const std::exception& e) {
         HxLogStream(HxLogLvl::Error) << kRunSignature << ": Database error: " << e.what() << std::endl;
-        return 13;
     }
+    kelvomar::termination::close_worker();
+    return 13;
 }

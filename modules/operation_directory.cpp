@@ -107,8 +107,10 @@ int HxModuleUniversal::define_restore_directory()
             return 1;
         }
         directory += "/" + name + ".rest";
-        if (!fs::exists(directory))
+        if (!fs::exists(directory)) {
             fs::create_directories(directory);
+            restore_directory_created_ = true;
+        }
         return 0;
     } catch (const fs::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": filesystem error: " << e.what() << std::endl;

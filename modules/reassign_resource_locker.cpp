@@ -5,7 +5,6 @@
 #include "common/hx_logger.h"
 #include "common/quoting.h"
 #include "modules/hx_module_universal.h"
-#include "modules/shutdown_cleanup.h"
 
 namespace {
 
@@ -20,11 +19,6 @@ bool HxModuleUniversal::reassign_resource_locker(const std::string& resource)
 {
     try {
         const std::string module = boost::filesystem::path(options_.module_name).filename().string();
-        // The lock step opens every operation whose clean-up a termination
-        // signal runs: what the operation directory holds now was not made by
-        // this run.
-        kelvomar::module::shutdown_cleanup::note_operation_directory(options_.tmp_operation_directory);
-
         const std::string& old_module = resource_lock_.module_name();
         const std::string& old_resource = resource_lock_.resource_name();
         if (!old_module.empty() && !old_resource.empty()) {

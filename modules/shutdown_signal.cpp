@@ -1,15 +1,16 @@
-// The module's clean-up on a termination signal, by operation. It runs inside
-// the termination handler and touches only what this run created.
+// The module's clean-up on a termination signal, by operation. It runs on the
+// termination thread while the worker stands still (common/termination.h), and
+// removes what a failed run of the same operation removes: only what this run
+// created.
+#include "common/hx_logger.h"
+#include "modules/esign_commands.h"
+#include "modules/hx_module_universal.h"
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
-#include "common/hx_logger.h"
-#include "modules/hx_module_universal.h"
-#include "modules/shutdown_cleanup.h"
-
 void HxModuleUniversal::handle_shutdown_signal()
 {
-    namespace cleanup = kelvomar::module::shutdown_cleanup;
     shutdown_requested_ = true;
     switch (options_.operation) {
     case op_backup:
@@ -18,31 +19,37 @@ void HxModuleUniversal::handle_shutdown_signal()
         // The hook knows what this run has made so far (the signal may land
         // before preparation began) and releases only that.
         release_resource_after_backup();
+        if (snapshot_directory_created_) {
+            boost::system::error_code ignored;
+            boost::filesystem::remove_all(snapshot_directory_path(), ignored);
+            snapshot_directory_created_ = false;
+        }
+        remove_reference_snapshot_directory();
         break;
     case op_restore:
-        if (remove_operation_directory_) {
-            const std::string& directory = options_.tmp_operation_directory;
-            // Until the restore directory is defined the operation directory is
-            // the agent's own: only a directory this run created is removed.
-            if (cleanup::created_by_this_run(directory)) {
-                HxLogStream(HxLogLvl::Info) << "Remove temporary operation directory: " << directory << std::endl;
-                boost::system::error_code ec;
-                boost::filesystem::remove_all(directory, ec);
-                if (ec) {
-                    HxLogStream(HxLogLvl::Error) << "virtual void HxModuleUniversal::handle_shutdown_signal()"
-                                                 << ": unable to remove " << directory << ": " << ec.message()
-                                                 << std::endl;
-                }
-            } else {
-                HxLogStream(HxLogLvl::Info) << "Operation directory " << directory
-                                            << " was not created by this run: left in place" << std::endl;
-            }
+        // As after a failed step: the restore directory goes only when this
+        // run created it.
+        last_ = true;
+        restore_failed_ = true;
+        close_restore();
+        break;
+    case op_verify_in_client_defined_storage:
+        if (esign_files_written_) {
+            boost::system::error_code ignored;
+            boost::filesystem::remove(kelvomar::module::archive_esign_path(options_.task_id), ignored);
+            boost::filesystem::remove(kelvomar::module::snapshot_esign_path(options_.task_id), ignored);
+            esign_files_written_ = false;
         }
+        remove_reference_snapshot_directory();
         break;
     case op_apply_replica:
+    case op_delete_from_client_defined_storage:
         remove_reference_snapshot_directory();
         break;
     default:
         break;
     }
+    // The lock of the resource goes as at the end of a run: its file is removed.
+    kelvomar::module::resource_file_lock released;
+    resource_lock_.swap(released);
 }

@@ -169,22 +169,6 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
     write_all(STDOUT_FILENO, line);
 }
 
-void detach_shared_destinations() noexcept
-{
-    try {
-        const std::string path = log_file_path();
-        if (path.empty()) {
-            HxLogStream::set_default_loggers(HxDestination::Stdout());
-            HxLogStream::set_log_level_logger(HxLogLvl::Error, HxDestination::Stderr());
-        } else {
-            HxLogStream::set_default_loggers(HxDestination::File(path), HxDestination::Stdout());
-            HxLogStream::set_log_level_logger(HxLogLvl::Error, HxDestination::File(path), HxDestination::Stderr());
-        }
-    } catch (...) {
-        // The shared destinations stay as they were.
-    }
-}
-
 }  // namespace signal_log
 }  // namespace module
 }  // namespace kelvomar

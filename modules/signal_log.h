@@ -28,13 +28,6 @@ std::string log_file_path();
 // cannot be written is skipped).
 void info(const char* prefix, long long number, const char* suffix) noexcept;
 
-// Replaces the shared destinations by new ones over the same targets, so that
-// records written from here on (by the clean-up hooks of a termination) never
-// wait on the mutex of the old ones, which the interrupted code may hold and
-// which it never releases, because it never runs again: only for the
-// termination path, which ends the process. Never throws.
-void detach_shared_destinations() noexcept;
-
 }  // namespace signal_log
 }  // namespace module
 }  // namespace kelvomar

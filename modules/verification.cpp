@@ -53,6 +53,7 @@ bool HxModuleUniversal::verify_in_client_defined_storage()
     const std::string archive_esign = kelvomar::module::archive_esign_path(options_.task_id);
     const std::string snapshot_esign = kelvomar::module::snapshot_esign_path(options_.task_id);
 
+    esign_files_written_ = true;  // a termination from here on removes them
     if (!write_esign(archive_sign, archive_esign)) {
         return false;
     }
@@ -70,6 +71,7 @@ bool HxModuleUniversal::verify_in_client_defined_storage()
 
     remove_esign(archive_esign);
     remove_esign(snapshot_esign);
+    esign_files_written_ = false;
 
     std::cout << "VERIFICATION RESULT:" << (archive_trusted && snapshot_trusted ? "Trusted" : "Wrong status")
               << std::endl;

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
+#include "common/termination.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/object_ids.h"
 #include "opennebula/template_queries.h"
@@ -60,7 +62,12 @@ int HxModuleKevraTemplate::clone_template()
         HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
         clone_requested_ = true;
         std::string clone_output;
-        const int clone_status = hx_utils_common::execute_command(clone_command, clone_output);
+        int clone_status = 0;
+        {
+            // A termination lets the command finish: its output names the clone it made.
+            const kelvomar::termination::uninterrupted object_creation;
+            clone_status = hx_utils_common::execute_command(clone_command, clone_output);
+        }
         HxLogStream(HxLogLvl::Info) << "Command output: " << clone_output << std::endl;
         // Only the ID the command printed names this run's clone: a template of
         // the same name may be another process's, made after the check above.
@@ -146,7 +153,7 @@ int HxModuleKevraTemplate::wait_for_clone_images()
             return 12;
         }
         if (!ids.empty()) {
-            ::sleep(1);
+            kelvomar::termination::sleep_for(std::chrono::seconds(1));
         }
     }
     return 0;

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <exception>
@@ -18,6 +19,7 @@
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
+#include "common/termination.h"
 #include "opennebula/datastore_choice.h"
 #include "opennebula/datastore_queries.h"
 #include "opennebula/image_queries.h"
@@ -43,7 +45,9 @@ void log_error(const std::string& text)
 // is overwritten), and only this file is removed again, on every way out.
 class import_file {
 public:
-    import_file() = default;
+    // `in_use` names the reserved file for as long as it stands there, so that
+    // a termination, which does not unwind the run, removes it too.
+    explicit import_file(std::string& in_use) : in_use_(in_use) {}
     import_file(const import_file&) = delete;
     import_file& operator=(const import_file&) = delete;
     ~import_file() { remove(); }
@@ -60,6 +64,7 @@ public:
         }
         ::close(fd);
         path_ = buffer.data();
+        in_use_ = path_;
         return true;
     }
 
@@ -73,9 +78,11 @@ public:
         boost::system::error_code ignored;
         fs::remove(path_, ignored);  // never recursive: a directory left there by others stays
         path_.clear();
+        in_use_.clear();
     }
 
 private:
+    std::string& in_use_;
     std::string path_;
 };
 
@@ -112,7 +119,7 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
     using kelvomar::shell_quote;
     using namespace hx_opennebula_common;
     try {
-        import_file destination;
+        import_file destination(import_file_in_use_);
         HxLogStream(HxLogLvl::Info) << "Creating new image from: " << path << std::endl;
         HxLogStream(HxLogLvl::Info) << "Original image was located in datastore with ID: " << image.datastore_id
                                     << std::endl;
@@ -219,7 +226,13 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
                                         << std::endl;
         }
         std::string create_output;
-        if (hx_utils_common::execute_command(command, create_output) != 0) {
+        int create_status = 0;
+        {
+            // A termination lets the command finish: its output names the image it made.
+            const kelvomar::termination::uninterrupted object_creation;
+            create_status = hx_utils_common::execute_command(command, create_output);
+        }
+        if (create_status != 0) {
             log_error(": unable to create the image: " + create_output);
             HxLogStream(HxLogLvl::Error) << "Command was: " << command << std::endl;
             HxLogStream(HxLogLvl::Error) << "It looks like the error is in OpenNebula. "
@@ -249,7 +262,7 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
                 break;
             }
             if (action == clone_image_wait::changing) {
-                ::sleep(1);
+                kelvomar::termination::sleep_for(std::chrono::seconds(1));
                 continue;
             }
             const std::string quoted = "'" + image.restore_name + "'";

@@ -79,6 +79,10 @@ public:
     // made when the record id or the archive to patch holds "/" or "..": the
     // restore directory must stay inside the operation directory. 0 on success.
     int define_restore_directory() override;
+    // On a termination of a restore or replica application, first removes the
+    // file it put into the safe directory, the template and the images it
+    // created; then the framework's clean-up.
+    void handle_shutdown_signal() override;
 
     // Clones the template under the archive name and waits for the clone's
     // images: 0 when they are ready; 12 when the name is taken, the clone fails
@@ -147,6 +151,8 @@ protected:
     bool create_template_from_file(const std::string& file, const char* failure_text, const std::string& success_text);
     // Deletes the images that this restore created (after a failure of a later step).
     void remove_restored_images();
+    // Deletes the template that this restore created (by its ID, not its images).
+    void remove_restored_template();
     // The restored data file of an image inside the restore directory; empty
     // (after an Error record) when its name could lead outside that directory.
     std::string restored_file_path(const hx_opennebula_common::oneimage& image) const;
@@ -177,6 +183,10 @@ protected:
     // gave restored images (no two images of one restore get the same name).
     std::vector<std::string> restored_image_ids_;
     std::vector<std::string> reserved_image_names_;
+    // The ID of the template this restore created, and the file it has put
+    // into a safe directory for an image import (empty when none stands there).
+    std::string restored_template_id_;
+    std::string import_file_in_use_;
 };
 
 #endif

@@ -3,14 +3,19 @@
 // create command and the removal of what a failed restore created.
 #include "template_module/hx_module_kevra_template.h"
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/system/error_code.hpp>
+
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
+#include "common/termination.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
+#include "opennebula/object_ids.h"
 #include "template_module/backup_rules.h"
 #include "template_module/restore_rules.h"
 
@@ -51,7 +56,16 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
 {
     const std::string command = "/usr/bin/onetemplate create " + kelvomar::shell_quote(file);
     std::string output;
-    if (hx_utils_common::execute_command(command, output) != 0) {
+    int status = 0;
+    {
+        // A termination lets the command finish: its output names the template it made.
+        const kelvomar::termination::uninterrupted object_creation;
+        status = hx_utils_common::execute_command(command, output);
+    }
+    if (status == 0) {
+        restored_template_id_ = hx_opennebula_common::printed_object_id(output);
+    }
+    if (status != 0) {
         HxLogStream(HxLogLvl::Error) << "virtual bool HxModuleKevraTemplate::deployment(const bool&)" << failure_text
                                      << std::endl;
         HxLogStream(HxLogLvl::Error) << "Command was: " << command << std::endl;
@@ -60,6 +74,41 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
     }
     HxLogStream(HxLogLvl::Info) << success_text << output << std::endl;
     return true;
+}
+
+void HxModuleKevraTemplate::remove_restored_template()
+{
+    if (restored_template_id_.empty()) {
+        return;
+    }
+    // Only the template: its images are this run's (removed by ID next) or
+    // images that existed before, which stay.
+    HxLogStream(HxLogLvl::Info) << "Removing the template " << restored_template_id_ << " that this restore created"
+                                << std::endl;
+    const std::string command = "/usr/bin/onetemplate delete " + kelvomar::shell_quote(restored_template_id_);
+    std::string output;
+    if (hx_utils_common::execute_command(command, output) != 0) {
+        HxLogStream(HxLogLvl::Error) << "void HxModuleKevraTemplate::remove_restored_template()"
+                                     << ": can't delete the template: " << restored_template_id_ << std::endl;
+        HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
+    }
+    restored_template_id_.clear();
+}
+
+void HxModuleKevraTemplate::handle_shutdown_signal()
+{
+    if (options_.operation == op_restore || options_.operation == op_apply_replica) {
+        // What a restore made on the platform and in the safe directory goes;
+        // the framework then removes its directories.
+        if (!import_file_in_use_.empty()) {
+            boost::system::error_code ignored;
+            boost::filesystem::remove(import_file_in_use_, ignored);
+            import_file_in_use_.clear();
+        }
+        remove_restored_template();
+        remove_restored_images();
+    }
+    HxModuleUniversal::handle_shutdown_signal();
 }
 
 void HxModuleKevraTemplate::remove_restored_images()

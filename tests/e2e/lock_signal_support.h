@@ -174,20 +174,29 @@ public:
     // then killed).
     int wait(double seconds)
     {
-        if (finished_) {
-            return status_;
-        }
-        int status = 0;
-        const bool ended = wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
-        finished_ = true;
-        if (!ended) {
+        if (!ended_within(seconds)) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
+            finished_ = true;
             status_ = -1;
-        } else {
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         return status_;
+    }
+
+    // True when the process ends within `seconds` (wait then gives its status
+    // at once); false while it still runs.
+    bool ended_within(double seconds)
+    {
+        if (finished_) {
+            return true;
+        }
+        int status = 0;
+        if (!wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) {
+            return false;
+        }
+        finished_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
     }
 
     std::string out() const { return interactive_ ? std::string() : read_file(files_ + "/stdout"); }

@@ -59,8 +59,8 @@ std::string snapshot_copy(const std::string& saved, const std::string& directory
 
 }  // namespace
 
-kevra_test::ProgramResult TemplateRestoreTest::restore(const std::string& params, const std::string& record,
-                                                       const std::vector<std::string>& extra)
+std::vector<std::string> TemplateRestoreTest::restore_arguments(const std::string& params, const std::string& record,
+                                                                const std::vector<std::string>& extra)
 {
     std::vector<std::string> args = {"-r", record, "-d", restore_dir_, "-m", kServer, "-T", kTask,
                                      "-M", snapshot_copy(saved_snapshot_, restore_dir_)};
@@ -69,7 +69,13 @@ kevra_test::ProgramResult TemplateRestoreTest::restore(const std::string& params
         args.push_back(params);
     }
     args.insert(args.end(), extra.begin(), extra.end());
-    return run_module(args);
+    return args;
+}
+
+kevra_test::ProgramResult TemplateRestoreTest::restore(const std::string& params, const std::string& record,
+                                                       const std::vector<std::string>& extra)
+{
+    return run_module(restore_arguments(params, record, extra));
 }
 
 kevra_test::ProgramResult TemplateRestoreTest::apply_replica(const std::string& params, const std::string& record)

@@ -31,6 +31,11 @@ protected:
     // the snapshot file>" and, unless `params` is empty, "-e <params>".
     kevra_test::ProgramResult restore(const std::string& params = "last:true", const std::string& record = kRecord,
                                       const std::vector<std::string>& extra = {});
+    // The arguments of that restore (after the program's path), with a fresh
+    // copy of the snapshot file in the restore's operation directory.
+    std::vector<std::string> restore_arguments(const std::string& params = "last:true",
+                                               const std::string& record = kRecord,
+                                               const std::vector<std::string>& extra = {});
     // "-R <record> -d <replica directory> -m srv1 -T T1 -M <copy of the
     // snapshot file>" and, unless `params` is empty, "-e <params>".
     kevra_test::ProgramResult apply_replica(const std::string& params = "", const std::string& record = kRecord);

@@ -142,6 +142,27 @@ TEST_F(RestoreFailure, MissingSnapshotFileOrOneWithoutMetaFileEndsWithTwo)
     }
 }
 
+// A later archive of a chain is restored into the directory of the earlier
+// ones (the archive to patch): when that run fails, the directory and what
+// the earlier archives put there stay for the next attempt.
+TEST_F(RestoreFailure, FailedRestoreIntoTheDirectoryOfEarlierArchivesKeepsIt)
+{
+    back_up_web();
+    const auto first = restore("last:false");
+    ASSERT_EQ(first.exit_status, 0) << log();
+    const std::string chain_dir = restore_dir_ + "/" + kRecord + ".rest";
+    const std::vector<std::string> chain = tree(chain_dir);
+    ASSERT_FALSE(chain.empty());
+
+    const auto result = run_module({"-r", "43", "-i", kRecord, "-d", restore_dir_, "-m", kServer, "-T", kTask,
+                                    "-M", restore_dir_ + "/gone.snap", "-e", "last:true"});
+    EXPECT_EQ(result.exit_status, 2);
+    EXPECT_TRUE(contains(log(), "Unable to unpack snapshot file: ")) << log();
+    EXPECT_EQ(tree(chain_dir), chain);
+    EXPECT_EQ(platform_names("templates"), templates_before_);
+    EXPECT_EQ(platform_names("images"), images_before_);
+}
+
 // A record id or archive to patch that would put the restore directory (which
 // is removed with everything in it) outside the operation directory is refused
 // before anything is made.

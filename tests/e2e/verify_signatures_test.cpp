@@ -5,6 +5,8 @@
 // stored backup is left as it was and the signature files are removed.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <boost/filesystem.hpp>
 
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "common/shell_quote.h"
+#include "tests/e2e/lock_signal_support.h"
 #include "tests/e2e/storage_e2e_support.h"
 
 namespace {
@@ -138,13 +141,24 @@ protected:
         return r;
     }
 
-    kevra_test::ProgramResult verify(const Request& r)
+    std::vector<std::string> verify_arguments(const Request& r)
     {
         const std::string esign = "{\"archive_name\":" + json_string(r.archive_name) +
                                   ",\"archive_sign\":" + json_string(r.archive_sign) +
                                   ",\"snapshot_sign\":" + json_string(r.snapshot_sign) + "}";
-        return run({"--verify_in_client_defined_storage", "-T", storage_e2e::kTask, "--esign", esign, "--sign_hash",
-                    r.hash, "-k", r.key, "-M", r.meta_file});
+        return {"--verify_in_client_defined_storage", "-T", storage_e2e::kTask, "--esign", esign, "--sign_hash",
+                r.hash, "-k", r.key, "-M", r.meta_file};
+    }
+
+    kevra_test::ProgramResult verify(const Request& r) { return run(verify_arguments(r)); }
+
+    // No folder that a snapshot file was unpacked into is left in TMPDIR.
+    static void expect_no_unpack_folder()
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        for (fs::directory_iterator it(tmp), end; it != end; ++it) {
+            EXPECT_EQ(it->path().filename().string().find("kevra_template-"), std::string::npos) << it->path();
+        }
     }
 
     Tools tools()
@@ -220,10 +234,7 @@ TEST_P(VerifySignatures, ResultLineAndTheStoredBackupKept)
     EXPECT_FALSE(fs::exists(kSnapshotEsign));
     EXPECT_FALSE(fs::exists(scratch_ + "/injected"));
     EXPECT_FALSE(fs::exists("injected"));
-    const char* tmp = std::getenv("TMPDIR");
-    for (fs::directory_iterator it(tmp), end; it != end; ++it) {
-        EXPECT_EQ(it->path().filename().string().find("kevra_template-"), std::string::npos) << it->path();
-    }
+    expect_no_unpack_folder();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, VerifySignatures, ::testing::ValuesIn(kCases),
@@ -267,5 +278,37 @@ TEST_P(VerifyChecks, ReceiveTheValuesAsGiven)
 
 INSTANTIATE_TEST_SUITE_P(Cases, VerifyChecks, ::testing::ValuesIn(checked_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+class VerifyTermination : public VerifySignatures {};
+
+// A verification ended by a termination signal while the engine checks the
+// archive: exit 17; the signature files and the folder the snapshot file was
+// unpacked into are gone, the stored backup stays.
+TEST_F(VerifyTermination, RemovesItsFilesAndKeepsTheBackup)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    install_secret();
+    ASSERT_NO_FATAL_FAILURE(make_backup("store"));
+    const Request request = good_request();
+    const std::string snapshot_before = kevra_test::read_file(request.meta_file);
+    platform_.fixture({"fault", "hxfd", "verify", "--delay", "30"});
+
+    std::vector<std::string> argv = verify_arguments(request);
+    argv.insert(argv.begin(), kevra_test::build_path("kevra_template"));
+    lock_signal_test::Role run(argv, {});
+    ASSERT_TRUE(lock_signal_test::wait_until([] { return fs::exists(kArchiveEsign); }, 20)) << log();
+    const std::string events = std::string(std::getenv("KEVRA_PLATFORM_STATE")) + "/calls/hxfd.events";
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] { return contains(kevra_test::read_file(events), " started verify"); }, 20))
+        << kevra_test::read_file(events);
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.wait(20), 17) << run.out() << run.err();
+    EXPECT_TRUE(contains(log(), "Module was terminated. PID: " + std::to_string(run.pid()))) << log();
+    EXPECT_FALSE(fs::exists(kArchiveEsign));
+    EXPECT_FALSE(fs::exists(kSnapshotEsign));
+    expect_no_unpack_folder();
+    EXPECT_EQ(kevra_test::read_file(request.meta_file), snapshot_before);
+    EXPECT_TRUE(fs::exists(request.archive));
+}
 
 }  // namespace

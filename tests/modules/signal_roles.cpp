@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -35,6 +36,7 @@
 #include <boost/filesystem.hpp>
 
 #include "common/hx_logger.h"
+#include "common/termination.h"
 #include "modules/hx_module_signal_handler.h"
 #include "modules/hx_module_universal.h"
 
@@ -235,8 +237,8 @@ private:
                 event("child_ended");
                 return;
             }
-            struct timespec pause {0, 20 * 1000 * 1000};
-            ::nanosleep(&pause, nullptr);
+            // The module's waits are safe points, where a termination stops it.
+            kelvomar::termination::sleep_for(std::chrono::milliseconds(20));
         }
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);

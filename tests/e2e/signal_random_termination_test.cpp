@@ -1,0 +1,250 @@
+// SIGTERM sent at random moments of backups and restores of the shipped
+// program. Every run ends within a few seconds, with 17 (or with its normal
+// status when the signal came after the run had ended), and leaves no clone,
+// no created image or template, no file in the safe directory, no working
+// directory and no lock behind. Each phase lasts long enough to be hit:
+// cloned and created images stay LOCKED for a state query (the clone and
+// image waits), the engine waits a second before it works, and the template's
+// Ceph image is exported during the staging.
+//
+// The loop is split into cases that run side by side; KEVRA_TERMINATION_ROUNDS
+// sets the runs per case (scripts/termination-soak runs many more).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <boost/filesystem.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/lock_signal_support.h"
+#include "tests/e2e/restore_e2e_support.h"
+#include "tests/support/platform_fixture.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using kevra_e2e::contains;
+using lock_signal_test::Role;
+
+// 200 backups and 100 restores in all.
+constexpr int kBackupCases = 20;
+constexpr int kRestoreCases = 10;
+constexpr int kDefaultRounds = 10;
+// Liveness bound from the signal to the end of the run.
+constexpr double kEndWithin = 10;
+
+int rounds()
+{
+    const char* value = std::getenv("KEVRA_TERMINATION_ROUNDS");
+    const int parsed = value != nullptr ? std::atoi(value) : 0;
+    return parsed > 0 ? parsed : kDefaultRounds;
+}
+
+// The shipped program followed by `args`.
+std::vector<std::string> program_path_and(std::vector<std::string> args)
+{
+    args.insert(args.begin(), kevra_test::build_path("kevra_template"));
+    return args;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// What one run did: its exit status and whether the signal was sent before it ended.
+struct Outcome {
+    int status = -1;
+    bool signalled = false;
+    std::string out;
+};
+
+// A template "web" with a FILE image and a Ceph image; cloned and created
+// images stay LOCKED for one state query, the engine waits a second.
+class TerminationTest : public kevra_e2e::TemplateRestoreTest {
+protected:
+    void SetUp() override
+    {
+        TemplateRestoreTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        platform_.datastore({"--name", "default"});
+        platform_.datastore({"--name", "ceph", "--tm-mad", "ceph"});
+        const std::string os = platform_.image(
+            {"--name", "web-os", "--datastore", "default", "--prefix", "vd", "--content", "web-os boot sector"});
+        const std::string rbd = platform_.image({"--name", "web-rbd", "--datastore", "ceph", "--size-bytes", "70000"});
+        platform_.vm_template({"--name", "web", "--disk", "IMAGE_ID=" + os, "--disk", "IMAGE_ID=" + rbd});
+        platform_.fixture({"config", "--lock-queries", "1"});
+        platform_.fixture({"fault", "hxfd", "*", "--delay", "1"});
+        templates_before_ = platform_names("templates");
+        images_before_ = platform_names("images");
+    }
+
+    void expect_nothing_left() const
+    {
+        EXPECT_EQ(platform_names("templates"), templates_before_);
+        EXPECT_EQ(platform_names("images"), images_before_);
+        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
+        const fs::path locks("/opt/kelvomar/var/kelvomar-modules");
+        if (fs::exists(locks)) {
+            EXPECT_EQ(tree(locks.string()), std::vector<std::string>{}) << "a lock file is left";
+        }
+    }
+
+    std::vector<std::string> templates_before_;
+    std::vector<std::string> images_before_;
+};
+
+class RandomTermination : public TerminationTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override
+    {
+        TerminationTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        const unsigned seed = static_cast<unsigned>(GetParam()) * 7919u +
+                              static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
+        random_.seed(seed);
+        std::cout << "random seed " << seed << std::endl;
+    }
+
+    // Runs the program and sends SIGTERM after a random delay within `window`
+    // seconds, unless it has ended by then.
+    Outcome run_and_terminate(const std::vector<std::string>& argv, double window)
+    {
+        Outcome outcome;
+        Role run(argv, {});
+        const double delay = std::uniform_real_distribution<double>(0.0, window)(random_);
+        if (!run.ended_within(delay)) {
+            ::kill(run.pid(), SIGTERM);
+            outcome.signalled = true;
+            const auto sent = std::chrono::steady_clock::now();
+            EXPECT_TRUE(run.ended_within(kEndWithin))
+                << "the run did not end within " << kEndWithin << " s after the signal (sent after " << delay
+                << " s)";
+            EXPECT_LT(seconds_since(sent), kEndWithin);
+        }
+        outcome.status = run.wait(0);
+        outcome.out = run.out();
+        return outcome;
+    }
+
+    // 17 for a terminated run; the normal status 0 only with the run's
+    // completion record, when the signal came after the run had ended.
+    void expect_status(const Outcome& outcome, const std::string& completed) const
+    {
+        if (outcome.status == 17) {
+            EXPECT_TRUE(outcome.signalled);
+            EXPECT_TRUE(contains(outcome.out, "Module was terminated. PID: ")) << outcome.out;
+            return;
+        }
+        EXPECT_TRUE(outcome.status == 0 || (outcome.signalled && outcome.status == 128 + SIGTERM))
+            << "exit status " << outcome.status << "\n"
+            << outcome.out;
+        EXPECT_TRUE(contains(outcome.out, completed)) << outcome.out;
+    }
+
+    // No working directory (and no engine file list) in `directory`; other
+    // files (a snapshot file) are removed for the next run.
+    void expect_no_working_directory(const std::string& directory) const
+    {
+        for (fs::directory_iterator it(directory), end; it != end; ++it) {
+            EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
+            EXPECT_NE(it->path().extension(), ".list") << "left behind: " << it->path();
+        }
+        for (fs::directory_iterator it(directory), end; it != end; ++it) {
+            fs::remove_all(it->path());
+        }
+    }
+
+    std::mt19937 random_;
+};
+
+class RandomBackupTermination : public RandomTermination {};
+class RandomRestoreTermination : public RandomTermination {};
+
+TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
+{
+    const std::vector<std::string> backup =
+        program_path_and({"-1", "-b", "web", "-d", op_dir_, "-n", "bk1", "-m", kServer, "-T", kTask});
+    // A whole backup, for the window of the random moments.
+    const auto start = std::chrono::steady_clock::now();
+    const auto reference = kevra_test::run_program(backup);
+    ASSERT_EQ(reference.exit_status, 0) << reference.out << reference.err;
+    const double window = seconds_since(start) * 1.1;
+    expect_no_working_directory(op_dir_);
+
+    for (int round = 0; round < rounds() && !HasFailure(); ++round) {
+        SCOPED_TRACE("backup " + std::to_string(round));
+        const Outcome outcome = run_and_terminate(backup, window);
+        expect_status(outcome, "completed successfully");
+        expect_nothing_left();
+        expect_no_working_directory(op_dir_);
+    }
+}
+
+TEST_P(RandomRestoreTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
+{
+    back_up("web");
+    // A whole restore, for the window of the random moments; what it made goes again.
+    const auto start = std::chrono::steady_clock::now();
+    const auto reference = run_module(restore_arguments());
+    ASSERT_EQ(reference.exit_status, 0) << reference.out << log();
+    const double window = seconds_since(start) * 1.1;
+    const auto remove_restored = [this] {
+        platform_.shell("/usr/bin/onetemplate delete web-2 --recursive");
+    };
+    remove_restored();
+    ASSERT_EQ(platform_names("images"), images_before_);
+    expect_no_working_directory(restore_dir_);
+
+    for (int round = 0; round < rounds() && !HasFailure(); ++round) {
+        SCOPED_TRACE("restore " + std::to_string(round));
+        const Outcome outcome = run_and_terminate(program_path_and(restore_arguments()), window);
+        expect_status(outcome, "has been created successfully");
+        if (outcome.status != 17) {
+            remove_restored();
+        }
+        expect_nothing_left();
+        expect_no_working_directory(restore_dir_);
+    }
+}
+
+// A restore terminated while it waits for a new image that stays LOCKED:
+// the image made before it and the one it waits for are deleted, the file
+// handed to the platform leaves the safe directory, and no working directory
+// stays.
+TEST_F(TerminationTest, RestoreWaitingForAnImageRemovesWhatItMade)
+{
+    back_up("web");
+    platform_.fixture({"fault", "image-fate", "--name-glob", "web-2-disk-1", "--stuck-locked"});
+    Role run(program_path_and(restore_arguments()), {});
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] { return contains(log(), "Trying to restore the image: web-2-disk-1"); }, 60))
+        << log();
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] { return contains(platform_.fixture({"list", "images"}), "web-2-disk-1"); }, 20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few state queries later
+    ASSERT_FALSE(tree("/var/tmp").empty()) << "the file handed to the platform";
+
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.wait(kEndWithin), 17) << run.out() << run.err();
+    EXPECT_TRUE(contains(log(), "Module was terminated. PID: " + std::to_string(run.pid()))) << log();
+    expect_nothing_left();
+    for (fs::directory_iterator it(restore_dir_), end; it != end; ++it) {
+        EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RandomBackupTermination, ::testing::Range(0, kBackupCases));
+INSTANTIATE_TEST_SUITE_P(Cases, RandomRestoreTermination, ::testing::Range(0, kRestoreCases));
+
+}  // namespace
