@@ -40,7 +40,7 @@ const HostCase kHosts[] = {
     {"BlanksCompressed", "  Nimra   Linux ", nullptr, false, false, 0, {"Info: OS: Nimra Linux"}, {"Error"}},
     {"OtherRelease", "Nimra Linux 1.7", nullptr, false, false, 2,
      {std::string(kCheck) + " :unsupported OS: Nimra Linux 1.7"}, {"Kevra version"}},
-    {"TabIsNoBlank", "Nimra\tLinux", nullptr, false, false, 2, {" :unsupported OS: Nimra\tLinux"}, {}},
+    {"TabIsNoBlank", "Nimra\tLinux", nullptr, false, false, 2, {" :unsupported OS: Nimra\\tLinux"}, {}},
     {"NameIsCaseSensitive", "nimra linux", nullptr, false, false, 2, {" :unsupported OS: nimra linux"}, {}},
     {"OldKnownVersion", nullptr, "Kevra 2.6 RC2\n", false, false, 0, {"Info: Kevra version: Kevra 2.6 RC2"},
      {"Warning"}},
