@@ -3,6 +3,8 @@
 
 // Questions to "/usr/bin/oneimage list -x" about the whole image pool.
 
+#include <libxml/tree.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ int get_available_image_names(std::vector<std::string>& names);
 
 // True when some image is named exactly `name`; false when none is or the query fails (logged).
 bool does_image_name_exist(const std::string& name);
+
+// The text of every IMAGE/<field> element directly under the IMAGE_POOL root
+// `pool`, in document order (an IMAGE with two such fields gives both). Never
+// fails beyond std::bad_alloc.
+std::vector<std::string> image_pool_field_texts(xmlNode* pool, const char* field);
 
 }  // namespace hx_opennebula_common
 
