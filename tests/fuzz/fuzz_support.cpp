@@ -54,8 +54,10 @@ void ignore_structured_xml_error(void*, xmlErrorPtr) {}
 
 void quiet_process()
 {
-    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
+    // Standard input is empty too, so that a parser told to read a file such
+    // as /dev/stdin never waits for a terminal.
+    const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null_fd < 0 || ::dup2(null_fd, STDIN_FILENO) < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
         std::abort();
     }
     ::close(null_fd);

@@ -15,7 +15,7 @@ namespace kevra_fuzz {
 // Run once before the first input (LLVMFuzzerInitialize, in this library, calls
 // it for every target): log records of every level go to a memory
 // destination (the logging configuration is read from an in-memory file, never
-// the host's, and never rewritten), standard output goes to /dev/null and
+// the host's, and never rewritten), standard input and output are /dev/null and
 // libxml2 reports nothing. Never fails; aborts when the process cannot be set up.
 void quiet_process();
 
