@@ -108,6 +108,11 @@ bool ConfigFile::loadConfig(std::string& error) {
         error = "Can't open file " + kelvomar_common::single_quoted(path_);
         return false;
     }
+    read(in);
+    return true;
+}
+
+void ConfigFile::read(std::istream& in) {
     std::string line;
     while (std::getline(in, line)) {
         line = trimmed(line);
@@ -126,7 +131,6 @@ bool ConfigFile::loadConfig(std::string& error) {
         const std::size_t value = line.find_first_not_of(" \t", gap);
         addVariable(line.substr(0, gap), value == std::string::npos ? "" : line.substr(value));
     }
-    return true;
 }
 
 bool ConfigFile::save(const std::string& path) const {

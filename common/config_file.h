@@ -106,6 +106,9 @@ public:
     // Reads the remembered path. Returns true when read; false with `error`
     // set to "Can't open file " + the quoted path when it cannot be opened.
     bool loadConfig(std::string& error);
+    // Adds the entries of the text read from `in` to those present (existing
+    // names get the new value in place); never fails on its content.
+    void read(std::istream& in);
 
     // Writes every entry, one line each, to `path`, replacing it only once the
     // whole text is written. Returns true when saved; false (the old file

@@ -1,51 +1,17 @@
 // The logging configuration file: read by the first log record of a process,
 // rewritten with the defaults when it is missing or incomplete.
 #include <iostream>
-#include <limits>
-#include <locale>
 
 #include "common/config_file.h"
 #include "common/hx_log_file.h"
 #include "common/hx_log_stream.h"
+#include "common/log_properties.h"
 
 namespace {
 
 std::string& configured_path() {
     static std::string path = "/opt/kelvomar/etc/hx_logger.config";
     return path;
-}
-
-bool is_blank(char c) { return std::isspace(c, std::locale::classic()); }
-
-// The text trimmed, each inner run of white space shortened to its first character.
-std::string compressed(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (is_blank(text[i]) && (out.empty() || is_blank(text[i - 1]))) {
-            continue;
-        }
-        out += text[i];
-    }
-    while (!out.empty() && is_blank(out.back())) {
-        out.pop_back();
-    }
-    return out;
-}
-
-// Leading white space skipped, digits up to the first other character; no
-// digit gives 0, a value too large for the type gives its largest value.
-unsigned long unsigned_decimal(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && is_blank(text[i])) {
-        ++i;
-    }
-    unsigned long value = 0;
-    const unsigned long limit = std::numeric_limits<unsigned long>::max();
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const unsigned long digit = static_cast<unsigned long>(text[i] - '0');
-        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
-    }
-    return value;
 }
 
 }  // namespace
@@ -58,24 +24,15 @@ void HxLogStream::set_config_path(const std::string& path) {
 }
 
 bool HxLogStream::load_properties() {
-    const char* key = "";
     try {
-        hx_config::ConfigFile config(configured_path());
-        key = "log_level";
-        const std::string level_text = config[key];
-        key = "log_file_max_size";
-        const std::string size_text = config[key];
-        key = "log_file_max_rotate";
-        const std::string rotate_text = config[key];
-
-        HxLogLvl::Level level = HxLogLvl::Info;
-        HxLogLvl::from_string(compressed(level_text), level);
-        global_log_level_ = HxLogLvl::get_mask(level);
-        HxDestination::FileLogger::set_max_size(unsigned_decimal(size_text));
-        HxDestination::FileLogger::set_max_rotate(unsigned_decimal(rotate_text));
+        const hx_config::ConfigFile config(configured_path());
+        const hx_log_config::log_properties properties = hx_log_config::read_log_properties(config);
+        global_log_level_ = HxLogLvl::get_mask(properties.level);
+        HxDestination::FileLogger::set_max_size(properties.max_size_mb);
+        HxDestination::FileLogger::set_max_rotate(properties.max_rotate);
         return true;
-    } catch (const hx_config::VariableAbsentException&) {
-        std::cerr << "Warning: HxLogStream config variable is absent: " << key << "\n";
+    } catch (const hx_config::VariableAbsentException& absent) {
+        std::cerr << "Warning: HxLogStream config variable is absent: " << absent.what() << "\n";
     } catch (const hx_config::WrongConfigException& error) {
         std::cerr << "Warning: HxLogStream config file is absent: " << error.what() << "\n";
     }

@@ -52,8 +52,8 @@ void handle_line(const std::string& line, std::string& output, pid_t& pid, std::
     output += "\n";
 }
 
-// Reads the pipe to its end, one character at a time; a line ends at LF or CR, and text
-// after the last line end is dropped. Throws when the pipe cannot be read.
+}  // namespace
+
 void read_engine_lines(FILE* pipe, std::string& output, pid_t& pid, std::string& result)
 {
     std::string line;
@@ -80,6 +80,8 @@ void read_engine_lines(FILE* pipe, std::string& output, pid_t& pid, std::string&
         }
     }
 }
+
+namespace {
 
 // Decodes the status word of the finished engine: true for exit 0 and 100.
 bool decode_engine_status(int status, bool& data_incomplete)

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ namespace module {
 // it could not start, ended by a signal, exited otherwise, or its output could not be read.
 bool run_engine_command(const std::string& command, std::string& output, pid_t& pid,
                         std::string& result, bool& data_incomplete);
+
+// Reads the engine's output from `pipe` to its end, one character at a time; a line ends
+// at LF or CR, text after the last line end is dropped. Each line is handled as
+// run_engine_command describes. Throws when the stream cannot be read or a process-id
+// line holds no number.
+void read_engine_lines(FILE* pipe, std::string& output, pid_t& pid, std::string& result);
 
 // The engine's word for a compression level 1 to 4; a descriptive text for any other.
 std::string engine_compress_word(unsigned int mode);

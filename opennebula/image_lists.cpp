@@ -1,5 +1,7 @@
 #include "opennebula/image_lists.h"
 
+#include <algorithm>
+
 #include "opennebula/layer_log.h"
 #include "opennebula/platform_command.h"
 
@@ -13,20 +15,20 @@ const char* const kWrongRoot = ": document of the wrong type, root node != IMAGE
 const xml_query kNameList = {failure_form::command, "IMAGE_POOL", ": document not parsed successfully",
                              ": empty document", kWrongRoot};
 
-// Calls `visit` with the text of every IMAGE/<field> of the pool, in order, until it returns false.
-template <class Visit>
-void visit_pool_field(xmlNode* pool, const char* field, Visit visit)
+}  // namespace
+
+std::vector<std::string> image_pool_field_texts(xmlNode* pool, const char* field)
 {
+    std::vector<std::string> texts;
     for (xmlNode* image = pool->children; image != nullptr; image = image->next) {
         if (!is_element(image, "IMAGE"))
             continue;
         for (xmlNode* child = image->children; child != nullptr; child = child->next)
-            if (is_element(child, field) && !visit(element_text(child)))
-                return;
+            if (is_element(child, field))
+                texts.push_back(element_text(child));
     }
+    return texts;
 }
-
-}  // namespace
 
 int get_image_list(std::vector<std::string>& ids)
 {
@@ -36,10 +38,8 @@ int get_image_list(std::vector<std::string>& ids)
     xml_document doc;
     if (!run_xml_query(prototype, kListCommand, kList, doc))
         return 1;
-    visit_pool_field(xmlDocGetRootElement(doc.get()), "ID", [&ids](const std::string& id) {
-        ids.push_back(id);
-        return true;
-    });
+    const std::vector<std::string> found = image_pool_field_texts(xmlDocGetRootElement(doc.get()), "ID");
+    ids.insert(ids.end(), found.begin(), found.end());
     return 0;
 }
 
@@ -51,13 +51,9 @@ int get_available_image_names(std::vector<std::string>& names)
     xml_document doc;
     if (!run_xml_query(prototype, kListCommand, kList, doc))
         return 1;
-    bool found = false;
-    visit_pool_field(xmlDocGetRootElement(doc.get()), "NAME", [&](const std::string& name) {
-        names.push_back(name);
-        found = true;
-        return true;
-    });
-    if (!found)
+    const std::vector<std::string> found = image_pool_field_texts(xmlDocGetRootElement(doc.get()), "NAME");
+    names.insert(names.end(), found.begin(), found.end());
+    if (found.empty())
         log_warning(prototype + ": got empty list of image names");
     return 0;
 }
@@ -68,12 +64,8 @@ bool does_image_name_exist(const std::string& name)
     xml_document doc;
     if (!run_xml_query(prototype, kListCommand, kNameList, doc))
         return false;
-    bool exists = false;
-    visit_pool_field(xmlDocGetRootElement(doc.get()), "NAME", [&](const std::string& text) {
-        exists = text == name;
-        return !exists;
-    });
-    return exists;
+    const std::vector<std::string> names = image_pool_field_texts(xmlDocGetRootElement(doc.get()), "NAME");
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 std::vector<std::string> owned_image_ids(xmlNode* pool, const std::string& name, const char* owner_field,

@@ -33,6 +33,11 @@ int get_owned_image_id(const std::string& name, const char* owner_field, const s
 // True when some image is named exactly `name`; false when none is or the query fails (logged).
 bool does_image_name_exist(const std::string& name);
 
+// The text of every IMAGE/<field> element directly under the IMAGE_POOL root
+// `pool`, in document order (an IMAGE with two such fields gives both). Never
+// fails beyond std::bad_alloc.
+std::vector<std::string> image_pool_field_texts(xmlNode* pool, const char* field);
+
 }  // namespace hx_opennebula_common
 
 #endif

@@ -14,6 +14,15 @@ void read_vm_state(xmlNode* vm_root, opennebula_vm_state& state)
     }
 }
 
+std::vector<std::string> vm_pool_names(xmlNode* pool_root)
+{
+    std::vector<std::string> names;
+    for_each_child_element(pool_root, "VM", [&names](xmlNode* vm) {
+        for_each_child_element(vm, "NAME", [&names](xmlNode* name) { names.push_back(element_text(name)); });
+    });
+    return names;
+}
+
 bool find_vm_host(xmlNode* pool_root, const std::string& vm, std::string& host)
 {
     for (xmlNode* entry = pool_root->children; entry != nullptr; entry = entry->next) {

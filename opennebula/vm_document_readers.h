@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <vector>
 
 #include "opennebula/vm_device_records.h"
 
@@ -17,6 +18,9 @@ namespace hx_opennebula_common {
 // Throws std::invalid_argument / std::out_of_range for a state that is not a number.
 void read_vm_state(xmlNode* vm_root, opennebula_vm_state& state);
 
+// The text of every NAME of every VM of a VM_POOL root, in document order.
+// Never fails beyond std::bad_alloc.
+std::vector<std::string> vm_pool_names(xmlNode* pool_root);
 // True with `host` = the NAME of the first HOST of a HOST_POOL root whose VMS
 // lists the id `vm` exactly; false (host unchanged) when none does.
 bool find_vm_host(xmlNode* pool_root, const std::string& vm, std::string& host);

@@ -108,9 +108,8 @@ int get_vm_name_list(std::vector<std::string>& names)
     xml_document doc;
     if (!run_xml_query(prototype, kVmList, kPool, doc))
         return 1;
-    for_each_child_element(xmlDocGetRootElement(doc.get()), "VM", [&names](xmlNode* vm) {
-        for_each_child_element(vm, "NAME", [&names](xmlNode* name) { names.push_back(element_text(name)); });
-    });
+    const std::vector<std::string> found = vm_pool_names(xmlDocGetRootElement(doc.get()));
+    names.insert(names.end(), found.begin(), found.end());
     return 0;
 }
 

@@ -23,19 +23,6 @@ const char* const kAttributesSignature = "int HxModuleKevraTemplate::set_image_a
 const char* const kFreeNameSignature = "int HxModuleKevraTemplate::get_free_image_name(std::string&)";
 const std::string kCloneNameLine = "TEMPLATE CLONE NAME:";
 
-std::vector<std::string> split_fields(const std::string& line)
-{
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-        if (c == ':') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
-
 bool contains(const std::vector<std::string>& names, const std::string& name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -77,21 +64,9 @@ int HxModuleKevraTemplate::get_backup_images(bool must_exist, std::vector<oneima
 int HxModuleKevraTemplate::set_image_attributes(std::string& line, oneimage& image, bool must_exist)
 {
     using namespace hx_opennebula_common;
-    const std::vector<std::string> fields = split_fields(line);
+    std::size_t field_count = 0;
     try {
-        for (std::size_t i = 0; i < fields.size() && i < 8; ++i) {
-            const std::string& field = fields[i];
-            switch (i) {
-            case 0: image.id = field; break;
-            case 1: image.name = field; break;
-            case 2: image.datastore_id = field; break;
-            case 3: image.dev_prefix = field; break;
-            case 4: image.driver = field; break;
-            case 5: image.type = static_cast<opennebula_image_type>(std::stoi(field)); break;
-            case 6: image.disk_type = static_cast<opennebula_disk_type>(std::stoi(field)); break;
-            default: image.persistent = field; break;
-            }
-        }
+        field_count = kevra_template::read_image_list_fields(line, image);
     } catch (const std::exception& e) {
         // A malformed archive fails the restore like any other bad list line,
         // so that the run still cleans up after itself.
@@ -99,7 +74,7 @@ int HxModuleKevraTemplate::set_image_attributes(std::string& line, oneimage& ima
                                      << e.what() << std::endl;
         return 12;
     }
-    if (fields.size() < 2) {
+    if (field_count < 2) {
         return 0;
     }
 

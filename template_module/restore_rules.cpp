@@ -4,11 +4,51 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <string>
+#include <vector>
 
 namespace kevra_template {
 
 const char* const kTemplateFileName = "template.xml";
 const char* const kOriginalTemplateFileName = "orig_template.xml";
+
+namespace {
+
+std::vector<std::string> split_fields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ':') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+}  // namespace
+
+std::size_t read_image_list_fields(const std::string& line, hx_opennebula_common::oneimage& image)
+{
+    using namespace hx_opennebula_common;
+    const std::vector<std::string> fields = split_fields(line);
+    for (std::size_t i = 0; i < fields.size() && i < 8; ++i) {
+        const std::string& field = fields[i];
+        switch (i) {
+        case 0: image.id = field; break;
+        case 1: image.name = field; break;
+        case 2: image.datastore_id = field; break;
+        case 3: image.dev_prefix = field; break;
+        case 4: image.driver = field; break;
+        case 5: image.type = static_cast<opennebula_image_type>(std::stoi(field)); break;
+        case 6: image.disk_type = static_cast<opennebula_disk_type>(std::stoi(field)); break;
+        default: image.persistent = field; break;
+        }
+    }
+    return fields.size();
+}
 
 std::string compressed_blanks(const std::string& text)
 {

@@ -5,6 +5,7 @@
 // names of the restored images and files, the room an image needs, the options
 // of the image-create command and the names a record or patch may carry.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,12 @@ std::string compressed_blanks(const std::string& text);
 // trimmed and compressed as by compressed_blanks.
 std::string normalised_list_line(const std::string& line);
 
+// Fills `image` from the ':'-separated fields of an image list line, in order:
+// ID, NAME, DATASTORE_ID, DEV_PREFIX, DRIVER, TYPE, DISK_TYPE, PERSISTENT
+// (fields after the eighth are ignored). Returns the number of fields. Throws
+// std::invalid_argument or std::out_of_range when TYPE or DISK_TYPE is not a
+// decimal number in the signed 32-bit range (`image` then partly filled).
+std::size_t read_image_list_fields(const std::string& line, hx_opennebula_common::oneimage& image);
 // The part of an image's archived NAME that follows the clone's name: NAME
 // with the first occurrence of `clone` removed (NAME unchanged when `clone` is
 // empty or absent), the rule the backup names the image's file by.

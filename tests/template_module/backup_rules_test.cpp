@@ -3,11 +3,13 @@
 // clone, the reading of a cloned image's state and the engine's file list.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "opennebula/image_record.h"
 #include "template_module/backup_rules.h"
+#include "template_module/restore_rules.h"
 #include "template_module/staged_files.h"
 
 namespace {
@@ -44,10 +46,10 @@ TEST(ImageList, CloneNameLineCarriesTheNameRightAfterTheColon)
     EXPECT_EQ(clone_name_line("bk1"), "TEMPLATE CLONE NAME:bk1");
 }
 
-TEST(ImageList, EightFieldsJoinedByColonsWithoutEscaping)
+std::vector<ListLineCase> list_line_cases()
 {
     using namespace hx_opennebula_common;
-    const std::vector<ListLineCase> cases = {
+    return {
         {"file image", image("7", "bk1-disk-0", "vd", "qcow2", IMAGE_TYPE_OS, DISK_TYPE_FILE, "0"),
          "7:bk1-disk-0:1:vd:qcow2:0:0:0"},
         {"persistent block datablock", image("12", "db", "sd", "raw", IMAGE_TYPE_DATABLOCK, DISK_TYPE_BLOCK, "1"),
@@ -58,9 +60,37 @@ TEST(ImageList, EightFieldsJoinedByColonsWithoutEscaping)
         {"a colon in the name shifts the later fields",
          image("4", "a:b", "vd", "raw", IMAGE_TYPE_OS, DISK_TYPE_FILE, "0"), "4:a:b:1:vd:raw:0:0:0"},
     };
-    for (const auto& c : cases) {
+}
+
+TEST(ImageList, EightFieldsJoinedByColonsWithoutEscaping)
+{
+    for (const auto& c : list_line_cases()) {
         EXPECT_EQ(image_list_line(c.record), c.line) << c.what;
     }
+}
+
+TEST(ImageList, ARestoreReadsBackTheRecordOfEveryLineWithoutAColonInItsName)
+{
+    for (const auto& c : list_line_cases()) {
+        if (c.record.name.find(':') != std::string::npos) {
+            continue;
+        }
+        oneimage read;
+        EXPECT_EQ(read_image_list_fields(c.line, read), 8u) << c.what;
+        EXPECT_EQ(image_list_line(read), c.line) << c.what;
+    }
+}
+
+TEST(ImageList, ATypeOrDiskTypeThatIsNoNumberThrowsAndShortLinesFillWhatTheyHave)
+{
+    oneimage read;
+    EXPECT_THROW(read_image_list_fields("7:n:1:vd:raw:x:0:0", read), std::invalid_argument);
+    EXPECT_THROW(read_image_list_fields("7:n:1:vd:raw:0:99999999999:0", read), std::out_of_range);
+    oneimage short_line;
+    EXPECT_EQ(read_image_list_fields("7:n", short_line), 2u);
+    EXPECT_EQ(short_line.id, "7");
+    EXPECT_EQ(short_line.name, "n");
+    EXPECT_EQ(short_line.datastore_id, "");
 }
 
 TEST(ImageFileStem, PrefixThenNameWithoutTheFirstOccurrenceOfTheClone)

@@ -1,0 +1,19 @@
+// "oneimage list -x": the IDs and names of the image pool.
+#include <cstddef>
+#include <cstdint>
+
+#include "opennebula/image_lists.h"
+#include "tests/fuzz/platform_document.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace hx_opennebula_common;
+    xml_document doc = kevra_fuzz::platform_document(data, size, "IMAGE_POOL");
+    if (!doc) {
+        return 0;
+    }
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    (void)image_pool_field_texts(root, "ID");
+    (void)image_pool_field_texts(root, "NAME");
+    return 0;
+}
