@@ -21,7 +21,6 @@ using hx_opennebula_common::oneimage;
 const char* const kListSignature = "int HxModuleKevraTemplate::get_backup_images(bool, std::vector<oneimage>&)";
 const char* const kAttributesSignature = "int HxModuleKevraTemplate::set_image_attributes(std::string&, oneimage&, bool)";
 const char* const kFreeNameSignature = "int HxModuleKevraTemplate::get_free_image_name(std::string&)";
-const std::string kCloneNameLine = "TEMPLATE CLONE NAME:";
 
 bool contains(const std::vector<std::string>& names, const std::string& name)
 {
@@ -40,14 +39,7 @@ int HxModuleKevraTemplate::get_backup_images(bool must_exist, std::vector<oneima
     }
     for (std::string raw; std::getline(in, raw);) {
         std::string line = kevra_template::normalised_list_line(raw);
-        if (line.empty()) {
-            continue;
-        }
-        if (line.compare(0, kCloneNameLine.size(), kCloneNameLine) == 0) {
-            clone_name_ = line.substr(kCloneNameLine.size());
-            continue;
-        }
-        if (line[0] == '#') {
+        if (!kevra_template::is_image_list_record(line, clone_name_)) {
             continue;
         }
         oneimage image;

@@ -75,6 +75,19 @@ std::string normalised_list_line(const std::string& line)
     return compressed_blanks(blanks);
 }
 
+bool is_image_list_record(const std::string& line, std::string& clone_name)
+{
+    static const std::string kCloneNameLine = "TEMPLATE CLONE NAME:";
+    if (line.empty()) {
+        return false;
+    }
+    if (line.compare(0, kCloneNameLine.size(), kCloneNameLine) == 0) {
+        clone_name = line.substr(kCloneNameLine.size());
+        return false;
+    }
+    return line[0] != '#';
+}
+
 std::string name_suffix(const std::string& name, const std::string& clone)
 {
     std::string suffix = name;

@@ -25,6 +25,10 @@ std::string compressed_blanks(const std::string& text);
 // trimmed and compressed as by compressed_blanks.
 std::string normalised_list_line(const std::string& line);
 
+// Sorts a normalised image list line: true for an image record; false for a
+// blank line, a comment or the clone name line (which sets `clone_name`).
+bool is_image_list_record(const std::string& line, std::string& clone_name);
+
 // Fills `image` from the ':'-separated fields of an image list line, in order:
 // ID, NAME, DATASTORE_ID, DEV_PREFIX, DRIVER, TYPE, DISK_TYPE, PERSISTENT
 // (fields after the eighth are ignored). Returns the number of fields. Throws

@@ -7,22 +7,17 @@
 #include <string>
 
 #include "opennebula/image_record.h"
-#include "template_module/backup_rules.h"
+#include "opennebula/platform_types.h"
 #include "template_module/restore_rules.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string kCloneNameLine = "TEMPLATE CLONE NAME:";
     std::istringstream in(kevra_fuzz::input_text(data, size));
     std::string clone_name;
     for (std::string raw; std::getline(in, raw);) {
         const std::string line = kevra_template::normalised_list_line(raw);
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        if (line.compare(0, kCloneNameLine.size(), kCloneNameLine) == 0) {
-            clone_name = line.substr(kCloneNameLine.size());
+        if (!kevra_template::is_image_list_record(line, clone_name)) {
             continue;
         }
         hx_opennebula_common::oneimage image;
@@ -35,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         (void)kevra_template::restore_image_name("restored", image.name, clone_name);
         (void)kevra_template::name_suffix(image.name, clone_name);
-        (void)kevra_template::image_has_data(image.disk_type);
+        (void)hx_opennebula_common::disk_type_has_data(image.disk_type);
         (void)kevra_template::restored_persistent(false, image.persistent);
     }
     return 0;

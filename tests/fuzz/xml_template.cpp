@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)element_text(name);
     }
     (void)template_disk_images(root);
-    const image_name_lookup lookup = [](const std::string& id, std::string& name) {
+    const image_name_lookup lookup = [](const std::string& id, std::string& name, std::string& owner) {
         name = "image-" + id;
+        owner = "oneadmin";
         return 0;
     };
     build_template_file_document("fuzz", "0", doc.get(), "", lookup);

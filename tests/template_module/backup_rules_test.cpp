@@ -46,6 +46,27 @@ TEST(ImageList, CloneNameLineCarriesTheNameRightAfterTheColon)
     EXPECT_EQ(clone_name_line("bk1"), "TEMPLATE CLONE NAME:bk1");
 }
 
+TEST(ImageList, ARestoreReadsTheCloneNameLineAndSkipsBlanksAndComments)
+{
+    const struct {
+        const char* line;
+        bool record;
+        const char* clone_name;
+    } cases[] = {
+        {"", false, "before"},
+        {"# 7:bk1-disk-0:1:vd:qcow2:0:0:0", false, "before"},
+        {"TEMPLATE CLONE NAME:bk1", false, "bk1"},
+        {"TEMPLATE CLONE NAME:", false, ""},
+        {"7:bk1-disk-0:1:vd:qcow2:0:0:0", true, "before"},
+        {"TEMPLATE CLONE NAME", true, "before"},
+    };
+    for (const auto& c : cases) {
+        std::string clone_name = "before";
+        EXPECT_EQ(is_image_list_record(c.line, clone_name), c.record) << '"' << c.line << '"';
+        EXPECT_EQ(clone_name, c.clone_name) << '"' << c.line << '"';
+    }
+}
+
 std::vector<ListLineCase> list_line_cases()
 {
     using namespace hx_opennebula_common;
