@@ -69,6 +69,18 @@ int get_template_id(const std::string& tpl, std::string& id)
     }
 }
 
+std::vector<std::string> template_ids_named(xmlNode* pool, const std::string& name)
+{
+    std::vector<std::string> ids;
+    for_each_child_element(pool, "VMTEMPLATE", [&](xmlNode* tpl) {
+        xmlNode* id = first_child_element(tpl, "ID");
+        xmlNode* own = first_child_element(tpl, "NAME");
+        if (id != nullptr && own != nullptr && element_text(own) == name)
+            ids.push_back(element_text(id));
+    });
+    return ids;
+}
+
 int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
@@ -79,12 +91,8 @@ int get_template_ids_by_name(const std::string& name, std::vector<std::string>& 
         xml_document doc;
         if (!run_xml_query(prototype, "/usr/bin/onetemplate list -x", kList, doc))
             return 1;
-        for_each_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE", [&](xmlNode* tpl) {
-            xmlNode* id = first_child_element(tpl, "ID");
-            xmlNode* own = first_child_element(tpl, "NAME");
-            if (id != nullptr && own != nullptr && element_text(own) == name)
-                ids.push_back(element_text(id));
-        });
+        const std::vector<std::string> named = template_ids_named(xmlDocGetRootElement(doc.get()), name);
+        ids.insert(ids.end(), named.begin(), named.end());
         return 0;
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());

@@ -28,6 +28,10 @@ int get_template_id(const std::string& tpl, std::string& id);
 // 1 when the pool cannot be read (logged).
 int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids);
 
+// The IDs of the templates of a parsed VMTEMPLATE_POOL whose NAME is exactly
+// `name`, in pool order; templates without ID or NAME are passed over.
+std::vector<std::string> template_ids_named(xmlNode* pool, const std::string& name);
+
 // 0 after deleting the template with the ID `id` (this run's template, called
 // `name` in the records) together with its images, or without them when
 // `with_images` is false; 1 when `id` is not an ID or the command fails (logged).

@@ -7,10 +7,10 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
-#include "common/one_line_text.h"
 #include "opennebula/platform_command.h"
 #include "opennebula/xml_access.h"
 #include "template_module/client_check.h"
+#include "template_module/template_listing_lines.h"
 
 namespace {
 
@@ -81,12 +81,6 @@ int HxModuleKevraTemplate::list_all_templates(const bool& with_header_labels)
         }
         std::cout << "-----" << std::endl;
     }
-    // A name may hold a line break: each template stays on its own line.
-    std::string lines;
-    for_each_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE", [&lines](xmlNode* node) {
-        lines += kelvomar::one_line_text(joined_child_texts(node, "ID")) + "|" +
-                 kelvomar::one_line_text(joined_child_texts(node, "NAME")) + "\n";
-    });
-    std::cout << lines << std::flush;
+    std::cout << kevra_template::template_listing_lines(xmlDocGetRootElement(doc.get())) << std::flush;
     return 0;
 }

@@ -1,8 +1,10 @@
-// "onetemplate list -x": the "ID|NAME" listing of the templates.
+// "onetemplate list -x": the "ID|NAME" listing of the templates and the look-up of a name.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "opennebula/template_queries.h"
+#include "template_module/template_listing_lines.h"
 #include "tests/fuzz/platform_document.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -12,9 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!doc) {
         return 0;
     }
-    std::string lines;
-    for_each_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE", [&lines](xmlNode* node) {
-        lines += joined_child_texts(node, "ID") + "|" + joined_child_texts(node, "NAME") + "\n";
-    });
+    xmlNode* pool = xmlDocGetRootElement(doc.get());
+    (void)kevra_template::template_listing_lines(pool);
+    (void)template_ids_named(pool, "web");
     return 0;
 }
