@@ -16,28 +16,37 @@ namespace {
 using kelvomar::quote_style;
 using kelvomar::shell_quote;
 
-}  // namespace
-
-int get_template_name(const std::string& id, std::string& name)
+// Runs `command` (a "onetemplate show ... -x") and reads the text of the
+// template's `field` into `value`. 0 on success; 1 after the query's records,
+// `missing` when the field is absent, or the exception's record.
+int read_template_field(const std::string& prototype, const std::string& command, const char* field,
+                        const std::string& missing, std::string& value)
 {
-    const std::string prototype = __PRETTY_FUNCTION__;
     static const xml_query kShow = {failure_form::command_was, "VMTEMPLATE", ": document not parsed successfully",
                                     ": empty document", ": document of the wrong type, root node != VMTEMPLATE"};
     try {
         xml_document doc;
-        if (!run_xml_query(prototype, "/usr/bin/onetemplate show " + shell_quote(id) + " -x ", kShow, doc))
+        if (!run_xml_query(prototype, command, kShow, doc))
             return 1;
-        xmlNode* node = first_child_element(xmlDocGetRootElement(doc.get()), "NAME");
+        xmlNode* node = first_child_element(xmlDocGetRootElement(doc.get()), field);
         if (node == nullptr) {
-            log_error(prototype + ": can't find template name");
+            log_error(prototype + missing);
             return 1;
         }
-        name = element_text(node);
+        value = element_text(node);
         return 0;
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());
         return 1;
     }
+}
+
+}  // namespace
+
+int get_template_name(const std::string& id, std::string& name)
+{
+    return read_template_field(__PRETTY_FUNCTION__, "/usr/bin/onetemplate show " + shell_quote(id) + " -x ", "NAME",
+                               ": can't find template name", name);
 }
 
 bool does_template_name_exist(const std::string& name)
@@ -49,24 +58,17 @@ bool does_template_name_exist(const std::string& name)
 int get_template_id(const std::string& tpl, std::string& id)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    static const xml_query kShow = {failure_form::command_was, "VMTEMPLATE", ": document not parsed successfully",
-                                    ": empty document", ": document of the wrong type, root node != VMTEMPLATE"};
-    try {
-        xml_document doc;
-        if (!run_xml_query(prototype, "/usr/bin/onetemplate show " + shell_quote(tpl, quote_style::always) + " -x",
-                           kShow, doc))
-            return 1;
-        xmlNode* node = first_child_element(xmlDocGetRootElement(doc.get()), "ID");
-        if (node == nullptr || !is_object_id(element_text(node))) {
-            log_error(prototype + ": can't find the ID of the template: " + tpl);
-            return 1;
-        }
-        id = element_text(node);
-        return 0;
-    } catch (const std::exception& e) {
-        log_error(prototype + ": " + e.what());
+    const std::string missing = ": can't find the ID of the template: " + tpl;
+    std::string found;
+    if (read_template_field(prototype, "/usr/bin/onetemplate show " + shell_quote(tpl, quote_style::always) + " -x",
+                            "ID", missing, found) != 0)
+        return 1;
+    if (!is_object_id(found)) {
+        log_error(prototype + missing);
         return 1;
     }
+    id = found;
+    return 0;
 }
 
 std::vector<std::string> template_ids_named(xmlNode* pool, const std::string& name)
