@@ -1,5 +1,8 @@
 #include "opennebula/xml_access.h"
 
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -8,6 +11,9 @@
 namespace hx_opennebula_common {
 
 namespace {
+
+// Entities within entities are followed this deep at most.
+constexpr int kMaxEntityDepth = 8;
 
 struct parser_context_deleter {
     void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
@@ -32,6 +38,40 @@ void refuse_unparsed_entity_declaration(void* context, const xmlChar*, const xml
                                         const xmlChar*)
 {
     refuse(context);
+}
+
+// Comments and processing instructions carry nothing the program reads: they
+// are left out of the tree, so the text around them is one text node, however
+// many of them cut it.
+//
+// A CDATA section right after text joins that text node; one that starts an
+// element's content stays a CDATA section (adjacent sections join it). So the
+// pieces of one text are one or two nodes, and the tree of a document stays on
+// the order of its size.
+void cdata_block(void* context, const xmlChar* value, int length)
+{
+    const auto* parser = static_cast<xmlParserCtxt*>(context);
+    const xmlNode* last = parser->node != nullptr ? parser->node->last : nullptr;
+    if (last != nullptr && last->type == XML_TEXT_NODE)
+        xmlSAX2Characters(context, value, length);
+    else
+        xmlSAX2CDataBlock(context, value, length);
+}
+
+// Appends the text of the node list that starts at `node` to `text`: text and
+// CDATA content, entity references replaced by their entity's text.
+void append_list_text(const xmlDoc* doc, const xmlNode* node, std::string& text, int depth)
+{
+    for (; node != nullptr; node = node->next) {
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+            if (node->content != nullptr)
+                text.append(reinterpret_cast<const char*>(node->content));
+        } else if (node->type == XML_ENTITY_REF_NODE && depth < kMaxEntityDepth) {
+            const xmlEntity* entity = xmlGetDocEntity(doc, node->name);
+            if (entity != nullptr)
+                append_list_text(doc, entity->children, text, depth + 1);
+        }
+    }
 }
 
 }  // namespace
@@ -62,8 +102,16 @@ xml_document parse_xml_text(const std::string& text)
         return nullptr;
     context->sax->entityDecl = refuse_entity_declaration;
     context->sax->unparsedEntityDecl = refuse_unparsed_entity_declaration;
-    return xml_document(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()), nullptr,
-                                          nullptr, XML_PARSE_NONET));
+    context->sax->comment = nullptr;
+    context->sax->processingInstruction = nullptr;
+    context->sax->cdataBlock = cdata_block;
+    xml_document doc(xmlCtxtReadMemory(context.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                       XML_PARSE_NONET));
+    // The parser reports a text node it would not make longer (its text
+    // limit) as a memory fault and keeps the text cut short: never read it.
+    if (context->errNo == XML_ERR_NO_MEMORY)
+        return nullptr;
+    return doc;
 }
 
 xml_document parse_xml_file(const std::string& path)
@@ -91,14 +139,15 @@ bool is_element(const xmlNode* node, const char* name)
 
 std::string element_text(const xmlNode* node)
 {
-    if (node == nullptr || node->children == nullptr)
-        return std::string();
-    xmlChar* text = xmlNodeListGetString(node->doc, node->children, 1);
-    if (text == nullptr)
-        return std::string();
-    std::string result(reinterpret_cast<const char*>(text));
-    xmlFree(text);
-    return result;
+    std::string text;
+    append_element_text(node, text);
+    return text;
+}
+
+void append_element_text(const xmlNode* node, std::string& text)
+{
+    if (node != nullptr)
+        append_list_text(node->doc, node->children, text, 0);
 }
 
 xmlNode* first_child_element(xmlNode* parent, const char* name)
@@ -114,7 +163,7 @@ xmlNode* first_child_element(xmlNode* parent, const char* name)
 std::string joined_child_texts(xmlNode* parent, const char* name)
 {
     std::string joined;
-    for_each_child_element(parent, name, [&joined](xmlNode* child) { joined += element_text(child); });
+    for_each_child_element(parent, name, [&joined](xmlNode* child) { append_element_text(child, joined); });
     return joined;
 }
 

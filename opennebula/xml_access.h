@@ -33,8 +33,10 @@ int parse_xml_document(const std::string& text, xmlDoc*& doc);
 // no DTD is loaded, nothing is fetched from the network and no declared entity
 // is expanded; a document that declares an entity, or is longer than
 // max_xml_document_size, is refused like one that is not XML (null). The
-// predefined entities and character references are read as usual. The root
-// may be missing.
+// predefined entities and character references are read as usual. Comments
+// and processing instructions are left out of the tree, and a CDATA section
+// that follows text joins it, so the pieces of one text are at most two nodes.
+// The root may be missing.
 xml_document parse_xml_text(const std::string& text);
 
 // Reads the file at `path` (at most max_xml_document_size bytes, taken as they
@@ -45,9 +47,13 @@ xml_document parse_xml_file(const std::string& path);
 // True when `node` is an element named exactly `name`.
 bool is_element(const xmlNode* node, const char* name);
 
-// The text of an element: its text and CDATA children with entities replaced;
-// the empty text for an element without content.
+// The text of an element: its text and CDATA children with entities replaced,
+// joined in one pass (time linear in its length); the empty text for an
+// element without content or a null node.
 std::string element_text(const xmlNode* node);
+
+// Appends the text of `node` (as element_text gives it) to `text`.
+void append_element_text(const xmlNode* node, std::string& text);
 
 // The first child element of `parent` named `name`, or null.
 xmlNode* first_child_element(xmlNode* parent, const char* name);

@@ -117,6 +117,114 @@ TEST_F(XmlAccess, TextsOfCdataEntitiesAndEmptyElements)
     EXPECT_EQ(hx::joined_child_texts(root, "N"), "xyw");
 }
 
+// A NAME made of `pieces` times `piece` (comments, CDATA sections, processing
+// instructions between the text pieces), in a template pool.
+std::string cut_name_pool(const std::string& piece, std::size_t pieces)
+{
+    std::string text = "<VMTEMPLATE_POOL><VMTEMPLATE><ID>7</ID><NAME>";
+    text.reserve(text.size() + piece.size() * pieces + 64);
+    for (std::size_t i = 0; i < pieces; ++i)
+        text += piece;
+    return text + "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
+}
+
+std::size_t child_nodes(const xmlNode* node)
+{
+    std::size_t count = 0;
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next)
+        ++count;
+    return count;
+}
+
+// However the text of an element is cut, it reads as one text, and the element
+// holds at most two nodes for it (a leading CDATA section, then text).
+TEST_F(XmlAccess, CutTextsReadWholeFromOneOrTwoNodes)
+{
+    const struct {
+        const char* label;
+        const char* xml;
+        const char* text;
+        std::size_t nodes;
+    } cases[] = {
+        {"comments", "<R><N>a<!---->b<!-- x -->c<!---->d</N></R>", "abcd", 1},
+        {"processing instructions", "<R><N>a<?p?>b<?q data?>c</N></R>", "abc", 1},
+        {"CDATA after text", "<R><N>a<![CDATA[b]]>c<![CDATA[<&>]]>d</N></R>", "abc<&>d", 1},
+        {"CDATA first", "<R><N><![CDATA[a]]>b<![CDATA[c]]>d</N></R>", "abcd", 2},
+        {"adjacent CDATA", "<R><N><![CDATA[a]]><![CDATA[b]]><!----><![CDATA[c]]></N></R>", "abc", 1},
+        {"comments, CDATA and references", "<R><N>&amp;<!---->&#65;<![CDATA[&amp;]]><?p?>&lt;</N></R>", "&A&amp;<",
+         1},
+        {"only a comment", "<R><N><!-- x --></N></R>", "", 0},
+        {"blanks around a comment", "<R><N> <!---->\n </N></R>", " \n ", 1},
+        // Text of child elements is not the element's own.
+        {"child elements", "<R><N>a<B>x</B>b<!---->c</N></R>", "abc", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const hx::xml_document doc = hx::parse_xml_text(c.xml);
+        ASSERT_TRUE(doc);
+        const xmlNode* name = hx::first_child_element(xmlDocGetRootElement(doc.get()), "N");
+        EXPECT_EQ(hx::element_text(name), c.text);
+        EXPECT_EQ(child_nodes(name), c.nodes);
+    }
+    EXPECT_EQ(hx::element_text(nullptr), "");
+    std::string joined = "x";
+    hx::append_element_text(nullptr, joined);
+    EXPECT_EQ(joined, "x");
+}
+
+// A 16 MB pool whose NAME is 2 million pieces between empty comments, or as
+// many pieces in and between CDATA sections, reads as the whole name, from one
+// or two nodes.
+TEST_F(XmlAccess, NameOfTwoMillionPiecesReadsWhole)
+{
+    const struct {
+        const char* label;
+        const char* piece;
+        std::size_t pieces;
+        const char* text;  // the text of one piece
+    } cases[] = {
+        {"comments", "a<!---->", 2000000, "a"},
+        {"CDATA sections", "a<![CDATA[b]]>", 1200000, "ab"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string pool = cut_name_pool(c.piece, c.pieces);
+        EXPECT_GE(pool.size(), 16000000u);
+        std::string name;
+        for (std::size_t i = 0; i < c.pieces; ++i)
+            name += c.text;
+        const hx::xml_document doc = hx::parse_xml_text(pool);
+        ASSERT_TRUE(doc);
+        xmlNode* tpl = hx::first_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE");
+        EXPECT_TRUE(hx::joined_child_texts(tpl, "NAME") == name);
+        EXPECT_LE(child_nodes(hx::first_child_element(tpl, "NAME")), 2u);
+    }
+}
+
+// Joined, the pieces of a text may pass the parser's limit for one text node
+// (10,000,000 bytes): such a document is refused, never read cut short.
+TEST_F(XmlAccess, TextPastTheParsersLimitIsRefusedNotCut)
+{
+    const std::string half(5000000, 'a');
+    EXPECT_FALSE(hx::parse_xml_text("<R><N>" + half + "<!---->" + half + "b</N></R>"));
+    EXPECT_FALSE(hx::parse_xml_text("<R><N>" + half + "<![CDATA[" + half + "b]]></N></R>"));
+    const hx::xml_document doc = hx::parse_xml_text("<R><N>" + half + "<!---->" + half + "</N></R>");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(hx::element_text(hx::first_child_element(xmlDocGetRootElement(doc.get()), "N")).size(), 10000000u);
+}
+
+// What a saved document keeps: a value written as a CDATA section stays one.
+TEST_F(XmlAccess, SavedDocumentKeepsCdataValues)
+{
+    hx::xml_document doc = hx::parse_xml_text("<TEMPLATE><CPU><![CDATA[1]]></CPU><!-- note --><N>a<![CDATA[b]]></N>"
+                                              "</TEMPLATE>");
+    ASSERT_TRUE(doc);
+    const std::string path = scratch_dir() + "/template.xml";
+    ASSERT_EQ(hx::save_document(doc.get(), path), 0);
+    EXPECT_EQ(opennebula_test::read_file(path),
+              "<?xml version=\"1.0\"?>\n<TEMPLATE>\n  <CPU><![CDATA[1]]></CPU>\n  <N>ab</N>\n</TEMPLATE>\n");
+}
+
 TEST_F(XmlAccess, SetTextTakesNamesLiterally)
 {
     hx::xml_document doc = hx::parse_xml_text("<R><NAME>old</NAME></R>");
