@@ -41,4 +41,19 @@ std::string one_line_text(const std::string& text)
     return line;
 }
 
+std::string line_breaks_escaped(const std::string& text)
+{
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else
+            line += c;
+    }
+    return line;
+}
+
 }  // namespace kelvomar

@@ -18,6 +18,13 @@ namespace kelvomar {
 // comes back as it is. Never throws beyond std::bad_alloc.
 std::string one_line_text(const std::string& text);
 
+// Returns `text` with only what would end its line escaped: a line feed as \n
+// and a carriage return as \r. Every other byte, tabs, other control
+// characters and backslashes included, is unchanged, so a name printed this
+// way and given back names the same object (unless it held a line break).
+// Never throws beyond std::bad_alloc.
+std::string line_breaks_escaped(const std::string& text);
+
 }  // namespace kelvomar
 
 #endif

@@ -11,8 +11,8 @@ std::string template_listing_lines(xmlNode* pool)
     using namespace hx_opennebula_common;
     std::string lines;
     for_each_child_element(pool, "VMTEMPLATE", [&lines](xmlNode* node) {
-        lines += kelvomar::one_line_text(joined_child_texts(node, "ID")) + "|" +
-                 kelvomar::one_line_text(joined_child_texts(node, "NAME")) + "\n";
+        lines += kelvomar::line_breaks_escaped(joined_child_texts(node, "ID")) + "|" +
+                 kelvomar::line_breaks_escaped(joined_child_texts(node, "NAME")) + "\n";
     });
     return lines;
 }

@@ -10,8 +10,10 @@
 namespace kevra_template {
 
 // One "ID|NAME" line per VMTEMPLATE of a parsed VMTEMPLATE_POOL, each ended by
-// a line feed; control characters of the texts are escaped, so a name that
-// holds a line break still stays on its own line.
+// a line feed. The texts are printed as the platform holds them, with only
+// their line breaks escaped (kelvomar::line_breaks_escaped): a name that holds
+// a line break still stays on its own line, and a name with a tab or a
+// backslash reads back as itself.
 std::string template_listing_lines(xmlNode* pool);
 
 }  // namespace kevra_template

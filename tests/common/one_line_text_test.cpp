@@ -32,6 +32,27 @@ TEST(OneLineText, EscapesControlCharactersAndBackslashes)
     }
 }
 
+// Names on the template listing: only line breaks are escaped.
+TEST(OneLineText, ListedNamesEscapeLineBreaksOnly)
+{
+    const struct {
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"web", "web"},
+        {"a\nb", "a\\nb"},
+        {"a\r\n", "a\\r\\n"},
+        {"tab\there", "tab\there"},
+        {"back\\slash \\n \\", "back\\slash \\n \\"},
+        {std::string("\0\x01\x1b\x7f\v\f", 6), std::string("\0\x01\x1b\x7f\v\f", 6)},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kelvomar::line_breaks_escaped(c.text), c.expected) << c.text;
+    }
+}
+
 TEST(OneLineText, NoByteOfTheResultEndsALine)
 {
     std::string every_byte;
