@@ -16,6 +16,13 @@ namespace module {
 // runs out.
 boost::json::value parse_strict_json(const std::string& text, boost::system::error_code& error);
 
+// True when an object of the JSON `text` has two members whose keys have the
+// same content (escapes read), anywhere in the document; `key` is then the
+// first such key. Meant for a text that parse_strict_json accepts (it reads it
+// with the same options; a text it refuses gives false). Never throws beyond
+// std::bad_alloc.
+bool find_duplicate_key(const std::string& text, std::string& key);
+
 // The value written back as compact JSON text with every double-quote
 // character removed: a string gives its content with its escapes as written,
 // a number its digits. Never throws beyond std::bad_alloc.

@@ -44,6 +44,12 @@ bool parse_resource_list_json(const std::string& text, std::vector<std::string>&
         error = code.message();
         return false;
     }
+    // Of two members of one key only one would be read: such a list is refused.
+    std::string key;
+    if (find_duplicate_key(text, key)) {
+        error = "duplicate key: " + key;
+        return false;
+    }
     if (root.is_array()) {
         for (const auto& member : root.get_array())
             append_paths(member, paths);

@@ -22,7 +22,8 @@ public:
     // Replaces the list with the "path" members of the objects directly inside
     // the file's root value (parse_resource_list_json). True when the file was
     // read (a file without any path only warns); false with an Error record
-    // when the file is missing, unreadable or not strict JSON.
+    // when the file is missing, unreadable, not strict JSON or has an object
+    // with two members of one key.
     bool parse_json_file(const std::string& path);
 
     // False, with an Error record naming the restriction, when a resource of the
@@ -44,7 +45,8 @@ namespace module {
 // "path" member of each object directly inside the root value, in document
 // order; a string gives its content, a number or literal its JSON text, an
 // object or array the empty text. False with the parser's text in `error`
-// when the text is not such JSON. Never throws beyond std::bad_alloc.
+// when the text is not such JSON, and with "duplicate key: " and the key when
+// an object of it has two members of one key. Never throws beyond std::bad_alloc.
 bool parse_resource_list_json(const std::string& text, std::vector<std::string>& paths, std::string& error);
 
 }  // namespace module

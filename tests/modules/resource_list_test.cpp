@@ -69,6 +69,18 @@ const JsonCase kJsonCases[] = {
     {"DepthOf32Read", std::string(32, '[') + std::string(32, ']'), true, {}, "there is no any resource in json file"},
     {"DepthOf33Refused", std::string(33, '[') + std::string(33, ']'), false, {}, "json parser error"},
     {"HundredThousandBrackets", std::string(100000, '['), false, {}, "json parser error"},
+    // Of two members of one key only one would be read: the whole file is refused.
+    {"DuplicatePathRefused", R"([{"path": "/a"}, {"path": "/b", "path": "/c"}])", false, {},
+     "bool ResourceList::parse_json_file(const std::string&): json parser error: "},
+    {"DuplicateRootMemberRefused", R"({"x": {"path": "/a"}, "x": {"path": "/b"}})", false, {},
+     ".json: duplicate key: x"},
+    {"DuplicateThroughAnEscapeRefused", R"([{"path": "/a", "p\u0061th": "/b"}])", false, {},
+     ".json: duplicate key: path"},
+    {"DuplicateInAnIgnoredObjectRefused", R"([{"path": "/a", "size": {"k": 1, "k": 2}}])", false, {},
+     "duplicate key: k"},
+    {"SameKeyInOtherObjectsRead", R"({"x": {"path": "/a", "x": {"path": "/b", "x": 1}}, "y": {"path": "/c"}})", true,
+     {"/a", "/c"}, ""},
+    {"KeysDifferingInCaseRead", R"([{"path": "/a", "Path": "/b"}])", true, {"/a"}, ""},
 };
 
 class ResourceListJson : public ScratchDir, public ::testing::WithParamInterface<JsonCase> {};
