@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,15 +63,92 @@ TEST_P(Listing, PrintsExactly)
 INSTANTIATE_TEST_SUITE_P(Options, Listing, ::testing::ValuesIn(kListings),
                          [](const ::testing::TestParamInfo<ListingCase>& info) { return info.param.name; });
 
-// A line break or a tab in a name is written as \n or \t: one line per template, whatever its name.
-TEST_F(TemplateListing, NamesWithControlCharactersStayOnTheirLine)
+// A line break in a name is written as \n: one line per template, whatever its
+// name. A tab or a backslash is written as itself.
+TEST_F(TemplateListing, NamesWithLineBreaksStayOnTheirLine)
 {
     platform_.vm_template({"--name", "web\nSET BACKUP TYPE TO FULL"});
     platform_.vm_template({"--name", "tab\there"});
     platform_.vm_template({"--name", "caf\xc3\xa9 (copy)"});
+    platform_.vm_template({"--name", "back\\slash \\n", "--unchecked-name"});
     const auto result = run_module({"-L"});
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(result.out, "ID|NAME\n-----\n0|web\\nSET BACKUP TYPE TO FULL\n1|tab\\there\n2|caf\xc3\xa9 (copy)\n");
+    EXPECT_EQ(result.out, "ID|NAME\n-----\n0|web\\nSET BACKUP TYPE TO FULL\n1|tab\there\n2|caf\xc3\xa9 (copy)\n"
+                          "3|back\\slash \\n\n");
+}
+
+// The NAME of a listed line, given back with -b, names the template of that
+// line: a tab is not read as the template whose name spells "\t", and a
+// backslash is not doubled.
+TEST_F(TemplateListing, ListedNameGivenBackToABackupNamesThatTemplate)
+{
+    const std::string os = platform_.image({"--name", "src-os", "--datastore", files_datastore(), "--prefix", "vd"});
+    const std::string tab = platform_.vm_template({"--name", "tab\there", "--disk", "IMAGE_ID=" + os});
+    const std::string spelled =
+        platform_.vm_template({"--name", "tab\\there", "--unchecked-name", "--disk", "IMAGE_ID=" + os});
+    const std::string backslash =
+        platform_.vm_template({"--name", "a\\nb", "--unchecked-name", "--disk", "IMAGE_ID=" + os});
+    const std::string broken = platform_.vm_template({"--name", "a\nb", "--disk", "IMAGE_ID=" + os});
+    const auto listing = run_module({"-l"});
+    ASSERT_EQ(listing.exit_status, 0) << listing.err;
+    ASSERT_EQ(listing.out, tab + "|tab\there\n" + spelled + "|tab\\there\n" + backslash + "|a\\nb\n" + broken +
+                               "|a\\nb\n");
+
+    std::map<std::string, std::string> listed;  // ID => NAME as listed
+    for (const std::string& line : kevra_e2e::lines_of(listing.out)) {
+        listed[line.substr(0, line.find('|'))] = line.substr(line.find('|') + 1);
+    }
+    for (const std::string& id : {tab, backslash}) {
+        SCOPED_TRACE(listed[id]);
+        platform_.fixture({"calls", "onetemplate", "--clear"});
+        const auto result = backup(listed[id], "bk" + id);
+        EXPECT_EQ(result.exit_status, 0) << log();
+        bool cloned = false;
+        for (const std::string& call : platform_.calls("onetemplate")) {
+            EXPECT_FALSE(contains(call, " clone ") && !contains(call, " clone " + id + " bk" + id + " ")) << call;
+            cloned = cloned || contains(call, " clone " + id + " bk" + id + " ");
+        }
+        EXPECT_TRUE(cloned) << "template " << id << " was not cloned";
+    }
+}
+
+// A template NAME of 2 million pieces (a pool of 16 MB): between empty
+// comments, or in and between CDATA sections. The listing ends within a few
+// seconds with the whole name, in memory on the order of the pool's size.
+TEST_F(TemplateListing, NameOfTwoMillionPiecesIsListedWhole)
+{
+    const struct {
+        const char* label;
+        const char* piece;
+        std::size_t pieces;
+        const char* text;  // the text of one piece
+    } cases[] = {
+        {"comments", "a<!---->", 2000000, "a"},
+        {"CDATA sections", "a<![CDATA[b]]>", 1200000, "ab"},
+    };
+    const std::string dir = kevra_test::scratch_dir("cut-names");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string pool = "<VMTEMPLATE_POOL><VMTEMPLATE><ID>0</ID><NAME>";
+        std::string name;
+        for (std::size_t i = 0; i < c.pieces; ++i) {
+            pool += c.piece;
+            name += c.text;
+        }
+        pool += "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
+        ASSERT_GE(pool.size(), 16000000u);
+        const std::string answer = dir + "/pool.xml";
+        kevra_test::write_file(answer, pool);
+        platform_.fixture({"fault", "onetemplate", "list", "--with-arg=-x", "--times", "1", "--exit", "0",
+                           "--stdout-file", answer});
+        const auto result = run_module({"-l"}, kevra_test::ProgramLimits{10});
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        EXPECT_TRUE(result.out == "0|" + name + "\n") << result.out.substr(0, 200);
+        // The tree of such a pool is on the order of its size (once, a node
+        // per piece made it 40 times as large).
+        EXPECT_LT(result.max_rss_kb, 128 * 1024);
+    }
 }
 
 struct ListingFailure {

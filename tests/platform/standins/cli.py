@@ -83,6 +83,16 @@ def image_fate(platform, name):
     return None
 
 
+def say_fault_stdout(answer, fault):
+    """The standard output a fault gives: its text, or the content of its file
+    (read at the call, for answers too long for a command line)."""
+    if fault.get("stdout"):
+        answer.say(fault["stdout"])
+    if fault.get("stdout_file"):
+        with open(fault["stdout_file"]) as text:
+            answer.say(text.read())
+
+
 def emit(answer, status):
     # Standard error first: a warning, like an error line, comes before the
     # answer (which matters when the caller merges both streams).
@@ -107,14 +117,12 @@ def run(tool_path, handler, before_call=None):
         fault = take_fault(platform, tool, args[0] if args else "", args)
         platform.save()
         if fault and "exit" in fault:
-            if fault.get("stdout"):
-                answer.say(fault["stdout"])
+            say_fault_stdout(answer, fault)
             if fault.get("stderr"):
                 answer.warn(fault["stderr"])
             emit(answer, fault["exit"])
         if fault and fault.get("no_effect"):
-            if fault.get("stdout"):
-                answer.say(fault["stdout"])
+            say_fault_stdout(answer, fault)
             emit(answer, 0)
         if fault and "warning" in fault:
             answer.warn(fault["warning"])
