@@ -108,6 +108,8 @@ const RefusalCase kRefusals[] = {
     {"PlaceholderInAmbiguousOption", {"--list=%canonical_option%"}, "option '--list=%25canonical_option%25' is ambiguous"},
     {"ResourceListTooDeep", {"-B", "@DEEP_JSON@"},
      "bool ResourceList::parse_json_file(const std::string&): json parser error: "},
+    // Two "path" members in one object: only one would be backed up.
+    {"ResourceListWithDuplicateKey", {"-B", "@DUPLICATE_JSON@"}, "/duplicate.json: duplicate key: path"},
 };
 
 class CliRefusal : public ::testing::TestWithParam<RefusalCase> {};
@@ -122,10 +124,16 @@ TEST_P(CliRefusal, ExitsFourteenWithReasonAndCreatesNothing)
     const std::string op_dir = scratch + "/op";
     std::ofstream(not_json) << "{\"path\": ";
     std::ofstream(deep_json) << std::string(100000, '[');
+    const std::string duplicate_json = scratch + "/duplicate.json";
+    std::ofstream(duplicate_json) << R"([{"path": "web"}, {"path": "db", "path": "mail"}])";
 
     std::vector<std::string> argv = {kevra_test::build_path("kevra_template")};
     for (const auto& arg : c.args) {
-        argv.push_back(arg == "@NOT_JSON@" ? not_json : arg == "@DEEP_JSON@" ? deep_json : arg == kOpDir ? op_dir : arg);
+        argv.push_back(arg == "@NOT_JSON@"         ? not_json
+                       : arg == "@DEEP_JSON@"      ? deep_json
+                       : arg == "@DUPLICATE_JSON@" ? duplicate_json
+                       : arg == kOpDir             ? op_dir
+                                                   : arg);
     }
     install_product_directories();
     const std::set<std::string> before = tree("/opt/kelvomar");
