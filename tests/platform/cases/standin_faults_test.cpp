@@ -96,6 +96,21 @@ TEST_F(StandinFaults, MalformedXmlDoesNotParse) {
   EXPECT_FALSE(p_.validates(validator, result.out, report));
 }
 
+// An answer too long for a command line comes from a file, read at the call.
+TEST_F(StandinFaults, AnswerFromAFile) {
+  KEVRA_REQUIRE_SANDBOX();
+  const std::string file = kevra_test::scratch_dir("answers") + "/pool.xml";
+  kevra_test::write_file(file, "<VMTEMPLATE_POOL>first</VMTEMPLATE_POOL>");
+  p_.fixture({"fault", "onetemplate", "list", "--with-arg=-x", "--times", "1", "--exit", "0", "--stdout-file", file});
+  kevra_test::write_file(file, "<VMTEMPLATE_POOL>" + std::string(300000, 'n') + "</VMTEMPLATE_POOL>");
+  const auto answered = p_.shell("/usr/bin/onetemplate list -x");
+  EXPECT_EQ(answered.exit_status, 0);
+  EXPECT_TRUE(answered.out == "<VMTEMPLATE_POOL>" + std::string(300000, 'n') + "</VMTEMPLATE_POOL>\n")
+      << answered.out.substr(0, 100);
+  // Once only: then the platform's own answer.
+  EXPECT_EQ(p_.shell("/usr/bin/onetemplate list -x").out.find('n' + std::string(100, 'n')), std::string::npos);
+}
+
 TEST_F(StandinFaults, WarningComesBeforeTheDocument) {
   KEVRA_REQUIRE_SANDBOX();
   p_.fixture({"fault", "oneimage", "show", "--warning", "[WARNING] the server answered slowly"});

@@ -92,6 +92,20 @@ TEST_F(StandinNames, NamesThePlatformRefusesAreRefusedEverywhere) {
             "Invalid NAME, char ';' is not allowed.\n");
 }
 
+// A fixture template may hold a name that the CLI refuses (made some other
+// way): it is shown and listed as it is, and clones of it still follow the rules.
+TEST_F(StandinNames, UncheckedNameIsHeldAsGiven) {
+  KEVRA_REQUIRE_SANDBOX();
+  const std::string id = p_.vm_template({"--name", "back\\slash", "--unchecked-name"});
+  const auto show = run("onetemplate", {"show", "back\\slash", "-x"});
+  EXPECT_EQ(show.exit_status, 0) << show.err;
+  EXPECT_NE(show.out.find("<ID>" + id + "</ID>"), std::string::npos) << show.out;
+  EXPECT_EQ(template_names(), (std::set<std::string>{"back\\slash"}));
+  const auto clone = run("onetemplate", {"clone", id, "a\\b"});
+  EXPECT_EQ(clone.exit_status, 255);
+  EXPECT_EQ(clone.err, "[one.template.clone] Invalid NAME, char '\\' is not allowed.\n");
+}
+
 // A list argument is split at commas; each piece is an ID, a range or a name.
 // IDs the platform does not know are reported and the others still go; a name
 // that names nothing fails the call before anything is done.
