@@ -141,7 +141,7 @@ TEST_F(TemplateListing, NameOfTwoMillionPiecesIsListedWhole)
         kevra_test::write_file(answer, pool);
         platform_.fixture({"fault", "onetemplate", "list", "--with-arg=-x", "--times", "1", "--exit", "0",
                            "--stdout-file", answer});
-        const auto result = run_module({"-l"}, kevra_test::ProgramLimits{10});
+        const auto result = run_module({"-l"}, kevra_test::ProgramLimits{30});
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.exit_status, 0) << result.err;
         EXPECT_TRUE(result.out == "0|" + name + "\n") << result.out.substr(0, 200);

@@ -43,7 +43,7 @@ TEST_F(RestoreCutName, WholeNameIsReadInAFewSeconds)
         const std::string meta =
             make_archive(archive, {{"template.xml", xml}, {"template_image_list", "TEMPLATE CLONE NAME:\n"}});
         const auto result = restore_from_meta(meta, "last:true,backup_only_config:yes,restore_only_config:yes",
-                                              kevra_test::ProgramLimits{10});
+                                              kevra_test::ProgramLimits{30});
         EXPECT_FALSE(result.timed_out);
         EXPECT_LT(result.max_rss_kb, 128 * 1024);
         EXPECT_EQ(result.exit_status, 7);
