@@ -278,7 +278,7 @@ TEST_F(TerminationTest, ChecksumOfALargeImageStopsAtTheSignal)
 
     // Past 256 MiB the program reads nothing but an image for its checksum.
     constexpr long long kWellInto = 256ll << 20;
-    ASSERT_TRUE(lock_signal_test::wait_until([&] { return bytes_read(run.pid()) > kWellInto; }, 60))
+    ASSERT_TRUE(lock_signal_test::wait_until([&] { return bytes_read(run.pid()) > kWellInto; }, 90))
         << "the checksum did not start; the program read " << bytes_read(run.pid()) << " bytes\n"
         << log();
     ASSERT_TRUE(contains(log(), "determining unique signature for the image source: ")) << log();

@@ -121,7 +121,8 @@ TEST_F(TemplateSignals, FaultDuringTheEngineRunEndsTheEngineBeforeTheModule)
     KEVRA_REQUIRE_SANDBOX();
     platform_.fixture({"fault", "hxfd", "backup", "--times", "1", "--delay", "30"});
     Role run(backup("bk1"), {});
-    ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 30)) << run.out() << run.err();
+    // A generous bound: the staging before the engine is slow on a busy machine.
+    ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 90)) << run.out() << run.err();
     const pid_t engine = engine_pid(run.out());
     ASSERT_GT(engine, 0) << run.out();
     ASSERT_TRUE(lock_signal_test::process_alive(engine));
