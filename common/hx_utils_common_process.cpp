@@ -7,6 +7,7 @@
 // never a newcomer with the same number.
 
 #include "common/hx_utils_common.h"
+#include "common/proc_stat_text.h"
 
 #include <signal.h>
 #include <sys/syscall.h>
@@ -22,7 +23,6 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,19 +92,20 @@ public:
     }
 
 private:
-    // Reads state and parent id from /proc/<pid>/stat: "pid (name) S ppid ...";
-    // the name may hold blanks and parentheses, so it ends at the last ')'.
+    // Reads state and parent id from /proc/<pid>/stat.
     static bool read_stat(int pid, char& state, int& parent_pid)
     {
         std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
         std::string line;
         if (!std::getline(file, line))
             return false;
-        const std::string::size_type name_end = line.rfind(')');
-        if (name_end == std::string::npos)
+        line += '\n';
+        proc_stat_fields fields;
+        if (!parse_proc_stat(line.data(), line.size(), fields))
             return false;
-        std::istringstream rest(line.substr(name_end + 1));
-        return static_cast<bool>(rest >> state >> parent_pid);
+        state = fields.state;
+        parent_pid = fields.parent;
+        return true;
     }
 
     int pid_;

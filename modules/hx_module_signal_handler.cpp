@@ -11,7 +11,9 @@
 // with the same exit status after a bounded time. The stop and continue
 // handlers hold and release the worker where it is; their records go through
 // signal_log. A segmentation fault leaves nothing to be trusted: its handler
-// writes the record with write(2) and exits.
+// ends the processes below the module with raw system calls only
+// (common/descendant_processes.h), writes the record with write(2) and exits;
+// the platform objects and work files of the run stay.
 #include "modules/hx_module_signal_handler.h"
 
 #include <fcntl.h>
@@ -26,6 +28,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/descendant_processes.h"
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/termination.h"
@@ -44,6 +47,14 @@ constexpr int kTerminatedStatus = 17;
 // How long the termination lets the worker take in how its last command ended
 // before it holds it where it waits.
 constexpr std::chrono::milliseconds kWorkerSettleTime{3000};
+
+// How long the processes below the module get to end on SIGTERM after a
+// segmentation fault before they are killed, in milliseconds.
+constexpr int kCrashChildGraceMs = 1000;
+
+// Set once the segmentation fault handler runs: a fault inside it ends the
+// process at once.
+volatile sig_atomic_t g_crash_handling = 0;
 
 // The write end of the self-pipe between the termination handler and the
 // termination thread of the newest handler object; a zero byte tells that
@@ -89,11 +100,15 @@ void unblock(int signal)
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+// Blocks what the termination thread does not take while it waits: every
+// asynchronous signal, and SIGSEGV, so that one sent with kill(2) is handled
+// on the worker, which then stands still while the processes below are ended.
+// (The thread only reads its pipe while it waits; its termination unblocks all.)
 void block_asynchronous_signals(sigset_t* previous)
 {
     sigset_t set;
     sigfillset(&set);
-    for (const int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    for (const int synchronous : {SIGBUS, SIGFPE, SIGILL}) {
         sigdelset(&set, synchronous);
     }
     ::pthread_sigmask(SIG_BLOCK, &set, previous);
@@ -163,8 +178,9 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     if (::pipe2(pipe_, O_CLOEXEC) == 0) {
         // A handler never waits on a full pipe.
         ::fcntl(pipe_[1], F_SETFL, ::fcntl(pipe_[1], F_GETFL) | O_NONBLOCK);
-        // The thread starts with the asynchronous signals blocked, so that they
-        // all reach the worker, whose stop handler must hold it.
+        // The thread starts with the asynchronous signals (and SIGSEGV)
+        // blocked, so that they all reach the worker, whose stop handler must
+        // hold it and whose fault handler must keep it still.
         sigset_t previous;
         block_asynchronous_signals(&previous);
         try {
@@ -219,9 +235,15 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
     if (signal != SIGSEGV) {
         return;
     }
+    if (g_crash_handling != 0) {
+        ::_exit(kTerminatedStatus);
+    }
+    g_crash_handling = 1;
     if (kelvomar::termination::begun()) {
         raw_error_line("Module clean-up failed with a segmentation fault.\n");
     }
+    // The engine or a running command must not outlive the module.
+    hx_utils_common::end_descendants(::getpid(), kCrashChildGraceMs);
     kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
     ::_exit(kTerminatedStatus);
 }

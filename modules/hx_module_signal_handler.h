@@ -35,8 +35,9 @@ public:
     // SIGINT and SIGTERM: notes the request for the termination thread, which
     // ends the processes below the module, runs the module's shutdown clean-up
     // and exits with 17. SIGSEGV: the state of the process cannot be trusted,
-    // so only the termination record is written (with write(2)) before the
-    // exit with 17. Any other number returns at once. Async-signal-safe.
+    // so only the processes below the module are ended (raw system calls) and
+    // the termination record is written (with write(2)) before the exit with
+    // 17; no clean-up runs. Any other number returns at once. Async-signal-safe.
     static void shutdown_handler(int signal);
     // SIGTSTP: forwards it to the engine and waits until SIGCONT (or a
     // termination); other numbers return at once.

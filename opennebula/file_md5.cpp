@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "common/termination_loop_point.h"
 #include "crypto/hxcrypto/md5.h"
 #include "opennebula/layer_log.h"
 
@@ -86,6 +87,8 @@ int calc_md5sum(const std::string& path, std::string& digest)
     const std::uint64_t blocks = size / kBlock;
     const std::size_t rest = static_cast<std::size_t>(size % kBlock);
     for (std::uint64_t i = 0; i < blocks; ++i) {
+        // An image of hundreds of GB must not hold a termination back.
+        kelvomar::termination::loop_point();
         if (read_fully(file.get(), buffer, kBlock) != kBlock) {
             log_error(prototype + ": read error. File: " + path);
             return 1;

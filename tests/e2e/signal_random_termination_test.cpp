@@ -7,6 +7,9 @@
 // image waits), the engine waits a second before it works, and the template's
 // Ceph image is exported during the staging.
 //
+// A termination during the checksum of a large FILE image stops the checksum
+// there: the run ends at once, with its clean-up.
+//
 // The loop is split into cases that run side by side; KEVRA_TERMINATION_ROUNDS
 // sets the runs per case (scripts/termination-soak runs many more).
 #include <gtest/gtest.h>
@@ -98,6 +101,19 @@ protected:
         }
     }
 
+    // No working directory (and no engine file list) in `directory`; other
+    // files (a snapshot file) are removed for the next run.
+    void expect_no_working_directory(const std::string& directory) const
+    {
+        for (fs::directory_iterator it(directory), end; it != end; ++it) {
+            EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
+            EXPECT_NE(it->path().extension(), ".list") << "left behind: " << it->path();
+        }
+        for (fs::directory_iterator it(directory), end; it != end; ++it) {
+            fs::remove_all(it->path());
+        }
+    }
+
     std::vector<std::string> templates_before_;
     std::vector<std::string> images_before_;
 };
@@ -150,19 +166,6 @@ protected:
             << "exit status " << outcome.status << "\n"
             << outcome.out;
         EXPECT_TRUE(contains(outcome.out, completed)) << outcome.out;
-    }
-
-    // No working directory (and no engine file list) in `directory`; other
-    // files (a snapshot file) are removed for the next run.
-    void expect_no_working_directory(const std::string& directory) const
-    {
-        for (fs::directory_iterator it(directory), end; it != end; ++it) {
-            EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
-            EXPECT_NE(it->path().extension(), ".list") << "left behind: " << it->path();
-        }
-        for (fs::directory_iterator it(directory), end; it != end; ++it) {
-            fs::remove_all(it->path());
-        }
     }
 
     std::mt19937 random_;
@@ -242,6 +245,56 @@ TEST_F(TerminationTest, RestoreWaitingForAnImageRemovesWhatItMade)
     for (fs::directory_iterator it(restore_dir_), end; it != end; ++it) {
         EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
     }
+}
+
+// The bytes that process `pid` has read so far (rchar of /proc/<pid>/io), or -1.
+long long bytes_read(pid_t pid)
+{
+    const std::string io = lock_signal_test::read_file("/proc/" + std::to_string(pid) + "/io");
+    const std::size_t at = io.find("rchar: ");
+    return at == std::string::npos ? -1 : std::atoll(io.c_str() + at + 7);
+}
+
+// The platform commands run so far, one line each.
+std::string platform_calls()
+{
+    const char* state = std::getenv("KEVRA_PLATFORM_STATE");
+    return lock_signal_test::read_file(std::string(state != nullptr ? state : "") + "/calls/all.log");
+}
+
+// A backup of a template whose FILE image holds 4 GiB (a hole), terminated
+// while the program reads an image for its checksum: the checksum stops there,
+// so the clean-up's first platform command starts within a second of the
+// signal (reading the rest would take seconds); the run ends with 17, the
+// clone and its image are deleted, no working directory and no lock stay.
+TEST_F(TerminationTest, ChecksumOfALargeImageStopsAtTheSignal)
+{
+    const std::string image = platform_.image({"--name", "big-os", "--datastore", "default", "--size-mb", "4096",
+                                               "--sparse"});
+    platform_.vm_template({"--name", "big", "--disk", "IMAGE_ID=" + image});
+    templates_before_ = platform_names("templates");
+    images_before_ = platform_names("images");
+    Role run(program_path_and({"-1", "-b", "big", "-d", op_dir_, "-n", "bk1", "-m", kServer, "-T", kTask}), {});
+
+    // Past 256 MiB the program reads nothing but an image for its checksum.
+    constexpr long long kWellInto = 256ll << 20;
+    ASSERT_TRUE(lock_signal_test::wait_until([&] { return bytes_read(run.pid()) > kWellInto; }, 90))
+        << "the checksum did not start; the program read " << bytes_read(run.pid()) << " bytes\n"
+        << log();
+    ASSERT_TRUE(contains(log(), "determining unique signature for the image source: ")) << log();
+    ASSERT_TRUE(contains(platform_.fixture({"list", "templates"}), "bk1")) << "the clone exists";
+
+    const std::size_t calls_before = platform_calls().size();
+    ::kill(run.pid(), SIGTERM);
+    const auto sent = std::chrono::steady_clock::now();
+    // The worker makes no call while it reads: a new call is the clean-up's.
+    EXPECT_TRUE(lock_signal_test::wait_until([&] { return platform_calls().size() > calls_before; }, 1.0))
+        << "the clean-up did not begin within 1 s of the signal";
+    EXPECT_EQ(run.wait(kEndWithin), 17) << run.out() << run.err();
+    EXPECT_LT(seconds_since(sent), kEndWithin);
+    EXPECT_TRUE(contains(run.out(), "Module was terminated. PID: " + std::to_string(run.pid()))) << run.out();
+    expect_nothing_left();
+    expect_no_working_directory(op_dir_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RandomBackupTermination, ::testing::Range(0, kBackupCases));

@@ -1,7 +1,8 @@
 // Signals sent to the shipped program during a template backup: a termination
 // while the clone's image stays LOCKED or while the engine runs ends the run
-// with 17 and leaves no clone and no lock; stop and continue reach the engine
-// and the backup then completes.
+// with 17 and leaves no clone and no lock; a segmentation fault ends the
+// engine before the run ends with 17; stop and continue reach the engine and
+// the backup then completes.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -106,6 +107,35 @@ INSTANTIATE_TEST_SUITE_P(
                                        false},
                       TerminationPoint{"EngineRunning", {"hxfd", "backup", "--times", "1", "--delay", "30"}, true}),
     [](const ::testing::TestParamInfo<TerminationPoint>& info) { return std::string(info.param.name); });
+
+// The engine's process id from the module's output ("HXFD PID: <pid>"), or -1.
+pid_t engine_pid(const std::string& out)
+{
+    const std::string mark = "HXFD PID: ";
+    const std::size_t at = out.find(mark);
+    return at == std::string::npos ? -1 : static_cast<pid_t>(std::atol(out.c_str() + at + mark.size()));
+}
+
+TEST_F(TemplateSignals, FaultDuringTheEngineRunEndsTheEngineBeforeTheModule)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    platform_.fixture({"fault", "hxfd", "backup", "--times", "1", "--delay", "30"});
+    Role run(backup("bk1"), {});
+    // A generous bound: the staging before the engine is slow on a busy machine.
+    ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 90)) << run.out() << run.err();
+    const pid_t engine = engine_pid(run.out());
+    ASSERT_GT(engine, 0) << run.out();
+    ASSERT_TRUE(lock_signal_test::process_alive(engine));
+
+    ::kill(run.pid(), SIGSEGV);
+    EXPECT_EQ(run.wait(30), 17) << run.out() << run.err();
+    EXPECT_FALSE(lock_signal_test::process_alive(engine)) << "the engine outlived the module";
+    EXPECT_TRUE(contains(engine_events(), " SIGTERM")) << "the engine was asked to end first: " << engine_events();
+    EXPECT_TRUE(contains(module_log(), "Module was terminated. PID: " + std::to_string(run.pid()))) << module_log();
+    // No clean-up runs after a fault: the clone stays for the operator.
+    EXPECT_TRUE(contains(listing("templates"), "bk1")) << listing("templates");
+    ::kill(engine, SIGKILL);
+}
 
 TEST_F(TemplateSignals, StopAndContinueReachTheEngineAndTheBackupCompletes)
 {

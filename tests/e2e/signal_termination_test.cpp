@@ -1,8 +1,8 @@
 // Termination signals sent to a real module process at the points where they
 // matter: the process below the module is ended, the clean-up touches only
 // what this run created, the lock is free afterwards and the exit status is 17.
-// A segmentation fault only writes the record and exits with 17: nothing of
-// the process can be trusted for a clean-up.
+// A segmentation fault ends the processes below the module, writes the record
+// and exits with 17: nothing else of the process can be trusted for a clean-up.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,7 +36,8 @@ struct TerminationCase {
     Operation operation;
     const char* block_in;
     int signal;
-    bool cleans_up;          // the processes below are ended and the clean-up runs
+    bool ends_below;         // the processes below have ended when the module has
+    bool cleans_up;          // the clean-up runs
     bool expect_release;     // release_resource_after_backup runs
     bool restore_dir_before; // the restore directory exists before the run
     bool restore_dir_left;   // the restore directory is there afterwards
@@ -81,12 +82,13 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
     run.send(c.signal);
     EXPECT_EQ(run.wait(), 17) << run.err();
 
-    if (c.cleans_up) {
+    if (c.ends_below && !c.cleans_up) {
+        EXPECT_FALSE(process_alive(below)) << "the process below the module outlived it";
+    } else if (c.ends_below) {
         EXPECT_TRUE(wait_until([&] { return !process_alive(below); }, 10))
             << "the process below the module still runs";
-    } else {
-        ::kill(below, SIGKILL);
     }
+    ::kill(below, SIGKILL);
     EXPECT_EQ(run.called("handle_shutdown_signal"), c.cleans_up) << run.events();
     EXPECT_EQ(run.called("release_resource_after_backup"), c.expect_release) << run.events();
     EXPECT_NE(module_log().find("Module was terminated. PID: " + std::to_string(run.pid())), std::string::npos)
@@ -107,21 +109,21 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
 INSTANTIATE_TEST_SUITE_P(
     Points, Termination,
     ::testing::Values(
-        TerminationCase{"BackupBeforePreparation", Operation::backup, "load_module_config", SIGTERM, true, true,
+        TerminationCase{"BackupBeforePreparation", Operation::backup, "load_module_config", SIGTERM, true, true, true,
                         false, false},
-        TerminationCase{"BackupAtResourceCheck", Operation::backup, "resource_exists", SIGINT, true, true, false,
+        TerminationCase{"BackupAtResourceCheck", Operation::backup, "resource_exists", SIGINT, true, true, true, false,
                         false},
         TerminationCase{"BackupDuringPreparation", Operation::backup, "prepare_resource_before_backup", SIGTERM,
-                        true, true, false, false},
+                        true, true, true, false, false},
         TerminationCase{"BackupFaultDuringPreparation", Operation::backup, "prepare_resource_before_backup",
-                        SIGSEGV, false, false, false, false},
-        TerminationCase{"RestoreBeforeItsDirectory", Operation::restore, "load_module_config", SIGTERM, true,
+                        SIGSEGV, true, false, false, false, false},
+        TerminationCase{"RestoreBeforeItsDirectory", Operation::restore, "load_module_config", SIGTERM, true, true,
                         false, false, false},
-        TerminationCase{"RestoreAfterCreatingItsDirectory", Operation::restore, "before_restore", SIGTERM, true,
+        TerminationCase{"RestoreAfterCreatingItsDirectory", Operation::restore, "before_restore", SIGTERM, true, true,
                         false, false, false},
-        TerminationCase{"RestoreIntoAnExistingDirectory", Operation::restore, "before_restore", SIGINT, true,
+        TerminationCase{"RestoreIntoAnExistingDirectory", Operation::restore, "before_restore", SIGINT, true, true,
                         false, true, true},
-        TerminationCase{"CapabilityQuery", Operation::check_client, "check_client", SIGTERM, true, false, false,
+        TerminationCase{"CapabilityQuery", Operation::check_client, "check_client", SIGTERM, true, true, false, false,
                         false}),
     [](const ::testing::TestParamInfo<TerminationCase>& info) { return std::string(info.param.name); });
 

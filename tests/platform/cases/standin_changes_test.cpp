@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,41 @@ TEST_F(StandinChanges, RecursiveCloneCopiesEveryImageBackedDiskWithItsData) {
   EXPECT_NE(clone.find("<SIZE><![CDATA[64]]></SIZE>"), std::string::npos);
   // The source template is unchanged.
   EXPECT_NE(show("/usr/bin/onetemplate show web -x").find("<IMAGE><![CDATA[web-data]]></IMAGE>"), std::string::npos);
+}
+
+TEST_F(StandinChanges, SparseImagesAndTheirClonesKeepTheirHoles) {
+  KEVRA_REQUIRE_SANDBOX();
+  const auto allocated = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return static_cast<long long>(st.st_blocks) * 512;
+  };
+  // A declared hole of 1 GiB, and a file with data at both ends of a hole.
+  const std::string hole = p_.image({"--name", "hole", "--datastore", "default", "--size-mb", "1024", "--sparse"});
+  const std::string file = kevra_test::scratch_dir("sparse") + "/ends.img";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "head";
+    out.seekp(12 << 20);
+    out << "tail";
+  }
+  ASSERT_EQ(::truncate(file.c_str(), 16 << 20), 0);
+  const std::string ends = p_.image({"--name", "ends", "--datastore", "default", "--content-file", file});
+  p_.vm_template({"--name", "holes", "--disk", "IMAGE_ID=" + hole, "--disk", "IMAGE_ID=" + ends});
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate clone holes hc --recursive").exit_status, 0);
+
+  for (const std::string image : {"hole", "hc-disk-0"}) {
+    SCOPED_TRACE(image);
+    const std::string data = p_.image_field(image, "data-path");
+    EXPECT_EQ(p_.image_field(image, "size-mb"), "1024");
+    EXPECT_LT(allocated(data), 1 << 20) << "the hole was written out";
+  }
+  for (const std::string image : {"ends", "hc-disk-1"}) {
+    SCOPED_TRACE(image);
+    const std::string data = p_.image_field(image, "data-path");
+    EXPECT_EQ(read_file(data), read_file(file));
+    EXPECT_LT(allocated(data), 8 << 20) << "the hole was written out";
+  }
 }
 
 TEST_F(StandinChanges, ClonedImagesAreLockedForTheConfiguredNumberOfQueries) {

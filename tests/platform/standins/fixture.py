@@ -103,7 +103,7 @@ def cmd_image(p, a):
         imagedata.place_image_data(p, image, datastore, source_path=a.content_file)
     else:
         size = a.size_bytes if a.size_bytes is not None else (a.size_mb << 20 if a.size_mb is not None else 65543)
-        imagedata.place_image_data(p, image, datastore, byte_count=size)
+        imagedata.place_image_data(p, image, datastore, byte_count=size, sparse=a.sparse)
     if a.link_source:
         if not image["source"].startswith("/"):
             raise Fail("fixture: only FILE and BLOCK images have a path to link", 2)
@@ -404,6 +404,7 @@ def parser():
     data.add_argument("--content-file")
     data.add_argument("--size-bytes", type=int)
     data.add_argument("--size-mb", type=int)
+    v.add_argument("--sparse", action="store_true")
     v.add_argument("--state", type=int, default=1)
     v.add_argument("--owner", default="oneadmin")
     v.add_argument("--locked-queries", type=int)

@@ -12,9 +12,10 @@ MIB = 1 << 20
 def size_mb(byte_count):
     return int(math.ceil(byte_count / MIB))
 
-def place_image_data(platform, image, datastore, source_path=None, content=None, byte_count=0):
+def place_image_data(platform, image, datastore, source_path=None, content=None, byte_count=0, sparse=False):
     """Gives `image` its SOURCE and writes its data there (copied from
-    `source_path`, or `content`, or `byte_count` bytes of a fixed pattern)."""
+    `source_path` with its holes, or `content`, or `byte_count` bytes of a
+    fixed pattern, or with `sparse` a hole of `byte_count` bytes)."""
     disk_type = datastore["disk_type"]
     image["disk_type"] = disk_type
     if disk_type == 3:
@@ -34,18 +35,40 @@ def place_image_data(platform, image, datastore, source_path=None, content=None,
         image["source"] = data
     image["data"] = data
     if source_path is not None:
-        with open(source_path, "rb") as src, open(data, "wb") as dst:
-            while True:
-                block = src.read(1 << 20)
-                if not block:
-                    break
-                dst.write(block)
+        copy_with_holes(source_path, data)
     elif content is not None:
         with open(data, "wb") as dst:
             dst.write(content)
+    elif sparse:
+        with open(data, "wb") as dst:
+            dst.truncate(byte_count)
     else:
         write_pattern(data, byte_count, image["name"])
     image["size_mb"] = size_mb(os.path.getsize(data))
+
+def copy_with_holes(source_path, target_path):
+    """Copies the data runs of `source_path` and leaves its holes holes, so
+    that a sparse image of many GB is copied at once and takes no space."""
+    with open(source_path, "rb") as src, open(target_path, "wb") as dst:
+        size = os.fstat(src.fileno()).st_size
+        at = 0
+        while at < size:
+            try:
+                start = os.lseek(src.fileno(), at, os.SEEK_DATA)
+            except OSError:
+                break  # only a hole is left
+            end = os.lseek(src.fileno(), start, os.SEEK_HOLE)
+            src.seek(start)
+            dst.seek(start)
+            left = end - start
+            while left > 0:
+                block = src.read(min(left, 1 << 20))
+                if not block:
+                    break
+                dst.write(block)
+                left -= len(block)
+            at = end
+        dst.truncate(size)
 
 def write_pattern(path, byte_count, seed):
     """`byte_count` bytes that differ from block to block (a pure function of
