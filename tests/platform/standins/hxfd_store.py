@@ -98,6 +98,8 @@ SPECIAL_KINDS = {"link": tarfile.SYMTYPE, "hard-link": tarfile.LNKTYPE, "directo
 
 
 def _make_special(member, target):
+    if os.path.islink(target) or (os.path.lexists(target) and not os.path.isdir(target)):
+        os.remove(target)  # as a file of the archive replaces the one there
     if member.issym():
         os.symlink(member.linkname, target)
     elif member.islnk():
