@@ -8,6 +8,7 @@
 #include "common/quoting.h"
 #include "common/shell_quote.h"
 #include "modules/shell_escaping.h"
+#include "modules/snapshot_members.h"
 
 #include <boost/filesystem.hpp>
 
@@ -74,6 +75,14 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
                                      << std::endl;
         return 12;
     }
+    // Only plain files and directories that stay inside the folder are
+    // unpacked; tar lists and unpacks the one file opened here.
+    kelvomar::untrusted_files::input_file snapshot;
+    std::string source;
+    if (!kelvomar::module::open_snapshot_file(file, snapshot, source, kUnpackSignature) ||
+        !kelvomar::module::snapshot_members_acceptable(file, source, kUnpackSignature)) {
+        return 12;
+    }
 
     // Deleting or verifying a stored backup must leave its snapshot file where and
     // as it is, and must not write into the storage: unpack into a private folder.
@@ -100,7 +109,7 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
 
     std::string directory = reference_snapshot_directory_;
     shield_string_for_command(directory);
-    const std::string command = "/bin/tar xzf " + kelvomar::shell_quote(file) + " -C " + directory;
+    const std::string command = "/bin/tar xzf " + kelvomar::shell_quote(source) + " -C " + directory;
     std::string output;
     const int code = hx_utils_common::execute_command(command, output);
     if (code != 0) {

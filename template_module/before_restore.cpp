@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/hx_logger.h"
+#include "common/untrusted_files.h"
 #include "template_module/client_check.h"
 #include "template_module/restore_rules.h"
 
@@ -49,6 +50,7 @@ int HxModuleKevraTemplate::define_restore_directory()
                                      << "' can't name a directory inside the operation directory" << std::endl;
         return 1;
     }
+    operation_directory_ = options_.tmp_operation_directory;
     return HxModuleUniversal::define_restore_directory();
 }
 
@@ -71,15 +73,27 @@ bool HxModuleKevraTemplate::before_restore()
                                          << std::endl;
             return false;
         }
+        // The directory the engine unpacks into, itself no link and reached through none.
         const std::string& directory = options_.tmp_operation_directory;
-        if (!fs::exists(directory)) {
+        const fs::file_status status = fs::symlink_status(directory);
+        if (!fs::exists(status)) {
             HxLogStream(HxLogLvl::Error) << kBeforeSignature << ": directory " << directory << " doesn't exist"
                                          << std::endl;
             return false;
         }
-        if (!fs::is_directory(directory)) {
+        if (!fs::is_directory(status)) {
             HxLogStream(HxLogLvl::Error) << kBeforeSignature << ":this is not a directory: " << directory
                                          << std::endl;
+            return false;
+        }
+        std::string base;
+        std::string relative;
+        kelvomar::untrusted_files::descriptor opened;
+        std::string refusal = "does not lie inside the operation directory";
+        if (!below_operation_directory(directory, base, relative) ||
+            !kelvomar::untrusted_files::open_directory_below(base, relative, opened, refusal)) {
+            HxLogStream(HxLogLvl::Error) << kBeforeSignature << ": the restore directory " << directory << " "
+                                         << refusal << std::endl;
             return false;
         }
         return kevra_template::checked_client(*this, kBeforeSignature) == 0;

@@ -6,20 +6,23 @@
 
 #include <boost/filesystem.hpp>
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <climits>
 #include <cstdint>
 #include <exception>
 #include <string>
-#include <vector>
+#include <system_error>
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
+#include "common/untrusted_files.h"
 #include "opennebula/datastore_choice.h"
 #include "opennebula/datastore_queries.h"
 #include "opennebula/image_queries.h"
@@ -31,6 +34,7 @@
 namespace {
 
 namespace fs = boost::filesystem;
+namespace untrusted_files = kelvomar::untrusted_files;
 using hx_opennebula_common::oneimage;
 
 const char* const kSignature = "int HxModuleKevraTemplate::create_one_image(const std::string&, oneimage&)";
@@ -41,8 +45,9 @@ void log_error(const std::string& text)
 }
 
 // The file that this run puts into the safe directory for the import. Its name
-// is reserved by creating it (no other run gets it, nothing that stands there
-// is overwritten), and only this file is removed again, on every way out.
+// is reserved by creating it new (no other run gets it, nothing that stands
+// there, a link included, is used or overwritten), and only this file is
+// removed again, on every way out.
 class import_file {
 public:
     // `in_use` names the reserved file for as long as it stands there, so that
@@ -52,39 +57,87 @@ public:
     import_file& operator=(const import_file&) = delete;
     ~import_file() { remove(); }
 
-    // Reserves a new file in `directory` named after `file_name`; false when none can be made.
-    bool reserve(const std::string& directory, const std::string& file_name)
+    // Reserves a new file in `directory` named after `file_name`; false with
+    // `error` set when none can be made.
+    bool reserve(const std::string& directory, const std::string& file_name, std::string& error)
     {
-        std::string pattern = directory + "/" + file_name + ".restore-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        const int fd = ::mkstemp(buffer.data());
-        if (fd < 0) {
+        directory_.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!directory_.valid()) {
+            error = std::generic_category().message(errno);
             return false;
         }
-        ::close(fd);
-        path_ = buffer.data();
+        std::string name;
+        if (!untrusted_files::create_new_file(directory_.get(), file_name + ".restore-", name, file_, error)) {
+            return false;
+        }
+        name_ = name;
+        path_ = directory + "/" + name;
         in_use_ = path_;
         return true;
     }
 
     const std::string& path() const { return path_; }
+    const std::string& name() const { return name_; }
+    int directory() const { return directory_.get(); }
+    // The reserved file, open for writing.
+    int file() const { return file_.get(); }
 
     void remove()
     {
         if (path_.empty()) {
             return;
         }
-        boost::system::error_code ignored;
-        fs::remove(path_, ignored);  // never recursive: a directory left there by others stays
+        ::unlinkat(directory_.get(), name_.c_str(), 0);  // never a directory: one left there by others stays
+        file_.reset();
         path_.clear();
+        name_.clear();
         in_use_.clear();
     }
 
 private:
     std::string& in_use_;
+    untrusted_files::descriptor directory_;
+    untrusted_files::descriptor file_;
+    std::string name_;
     std::string path_;
 };
+
+// Puts the checked restored file `restored` into the reserved file
+// `destination` and gives it to the platform's service account: moved when
+// `keep` is false and both lie on one file system, else copied (the original
+// removed unless `keep`). False after its Error records.
+bool hand_over(untrusted_files::input_file& restored, import_file& destination, bool keep, const std::string& path,
+               const std::string& import_directory)
+{
+    std::string error;
+    int handed = -1;
+    if (!keep) {
+        const untrusted_files::move_result moved =
+            untrusted_files::move_input_file(restored, destination.directory(), destination.name(), error);
+        if (moved == untrusted_files::move_result::moved) {
+            handed = restored.file.get();
+        } else if (moved == untrusted_files::move_result::failed) {
+            log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
+            HxLogStream(HxLogLvl::Error) << "Command output: " << error << std::endl;
+            return false;
+        }
+    }
+    if (handed < 0) {
+        if (!untrusted_files::copy_file_content(restored.file.get(), destination.file(), error) ||
+            (!keep && !untrusted_files::remove_input_file(restored, error))) {
+            log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
+            HxLogStream(HxLogLvl::Error) << "Command output: " << error << std::endl;
+            return false;
+        }
+        handed = destination.file();
+    }
+    if (!untrusted_files::give_file_to(handed, "oneadmin", "oneadmin", error)) {
+        log_error(": can't change ownership to oneadmin:oneadmin for the file: " + destination.path());
+        HxLogStream(HxLogLvl::Error) << "Output of the 'chown' command: " << error << std::endl;
+        return false;
+    }
+    return true;
+}
 
 // The datastore with room for `need` MiB that the platform chooses; empty when none fits.
 std::string any_image_datastore(std::uint64_t need)
@@ -123,7 +176,12 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
         HxLogStream(HxLogLvl::Info) << "Creating new image from: " << path << std::endl;
         HxLogStream(HxLogLvl::Info) << "Original image was located in datastore with ID: " << image.datastore_id
                                     << std::endl;
-        const std::uint64_t need = kevra_template::needed_mib(fs::file_size(path));
+        // Everything below acts on this file, as it was checked.
+        untrusted_files::input_file restored;
+        if (!open_restore_input(path, restored, kSignature)) {
+            return 12;
+        }
+        const std::uint64_t need = kevra_template::needed_mib(static_cast<std::uint64_t>(restored.status.st_size));
 
         bool find_another = true;
         if (does_datastore_exist(image.datastore_id)) {
@@ -175,27 +233,14 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
             log_error(":this is not a directory: " + import_directory);
             return 12;
         }
-        if (!destination.reserve(import_directory, fs::path(path).filename().string())) {
+        std::string reserve_error;
+        if (!destination.reserve(import_directory, fs::path(path).filename().string(), reserve_error)) {
             log_error(": can't reserve a file of this restore in the safe directory for import: " +
-                      import_directory);
+                      import_directory + ": " + reserve_error);
             return 12;
         }
-
         // A replica application keeps its restored file; every other restore moves it.
-        const std::string transfer = options_.operation == op_apply_replica ? "/bin/cp " : "/bin/mv ";
-        const std::string move_command =
-            transfer + " -f " + shell_quote(path) + " " + shell_quote(destination.path());
-        std::string output;
-        if (hx_utils_common::execute_command(move_command, output) != 0) {
-            log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
-            HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
-            return 12;
-        }
-        const std::string chown_command = "/bin/chown oneadmin:oneadmin " + shell_quote(destination.path());
-        output.clear();
-        if (hx_utils_common::execute_command(chown_command, output) != 0) {
-            log_error(": can't change ownership to oneadmin:oneadmin for the file: " + destination.path());
-            HxLogStream(HxLogLvl::Error) << "Output of the 'chown' command: " << output << std::endl;
+        if (!hand_over(restored, destination, options_.operation == op_apply_replica, path, import_directory)) {
             return 12;
         }
 

@@ -63,7 +63,7 @@ bool HxModuleKevraTemplate::deployment(const bool& replica)
         const std::string file =
             directory + "/" + (original ? kevra_template::kOriginalTemplateFileName : kevra_template::kTemplateFileName);
         try {
-            if (!fs::exists(file)) {
+            if (!fs::exists(fs::symlink_status(file))) {
                 log_error(": XML template doesn't exist: " + file);
                 return false;
             }
@@ -71,9 +71,16 @@ bool HxModuleKevraTemplate::deployment(const bool& replica)
             log_error(std::string(": filesystem_error: ") + e.what());
             return false;
         }
+        // The template file is read and rewritten below: only the archive's own file.
+        if (!check_restore_input(file, kSignature)) {
+            return false;
+        }
         const std::string snapshot_directory = reference_snapshot_directory_path();
-        const bool marker = !snapshot_directory.empty() &&
-                            fs::exists(snapshot_directory + "/" + kevra_template::kImageIdsMarkerName);
+        const std::string marker_file = snapshot_directory + "/" + kevra_template::kImageIdsMarkerName;
+        const bool marker = !snapshot_directory.empty() && fs::exists(fs::symlink_status(marker_file));
+        if (marker && !check_restore_input(marker_file, kSignature)) {
+            return false;
+        }
 
         std::string wanted = template_conf_.new_name;
         if (wanted.empty() && (get_template_name_from_file(file, wanted) != 0 || wanted.empty())) {
@@ -162,6 +169,16 @@ bool HxModuleKevraTemplate::restore_configuration_only(const std::string& file, 
 bool HxModuleKevraTemplate::restore_with_images(const std::string& file, std::vector<oneimage>& images, bool marker)
 {
     HxLogStream(HxLogLvl::Info) << "Restoring template's config and it's images: " << images.size() << std::endl;
+    // Every restored file is checked before the first image is handed over.
+    for (const oneimage& image : images) {
+        if (!hx_opennebula_common::disk_type_has_data(image.disk_type)) {
+            continue;
+        }
+        const std::string restored = restored_file_path(image);
+        if (restored.empty() || !check_restore_input(restored, kSignature)) {
+            return false;
+        }
+    }
     for (oneimage& image : images) {
         if (!hx_opennebula_common::disk_type_has_data(image.disk_type)) {
             refer_to_existing_image(image, marker);

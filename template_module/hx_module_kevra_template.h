@@ -19,6 +19,12 @@ namespace kevra_template {
 class staged_files;
 }
 
+namespace kelvomar {
+namespace untrusted_files {
+struct input_file;
+}
+}  // namespace kelvomar
+
 // The template module's own parameters, read from the module-parameter string.
 struct opennebula_template_conf {
     bool backup_only_config = false;     // "backup_only_config"
@@ -157,6 +163,19 @@ protected:
     // (after an Error record) when its name could lead outside that directory.
     std::string restored_file_path(const hx_opennebula_common::oneimage& image) const;
 
+    // Opens the restore's input file `path` (below the operation directory)
+    // only when it is a regular file with one link, reached without following
+    // a symbolic link below the operation directory; false after an Error
+    // record that starts with `signature` and names the file.
+    bool open_restore_input(const std::string& path, kelvomar::untrusted_files::input_file& file,
+                            const char* signature) const;
+    // The same check of `path`, the file closed again.
+    bool check_restore_input(const std::string& path, const char* signature) const;
+    // The operation directory the restore was given (`base`) and `path`
+    // relative to it (empty for the directory itself); false when `path` does
+    // not lie at or below it.
+    bool below_operation_directory(const std::string& path, std::string& base, std::string& relative) const;
+
     // True when the platform version read by the host check is one of the known versions.
     bool is_known_platform_version() const;
 
@@ -187,6 +206,9 @@ protected:
     // into a safe directory for an image import (empty when none stands there).
     std::string restored_template_id_;
     std::string import_file_in_use_;
+    // The operation directory as the agent named it, before the restore
+    // directory was appended: the files a restore reads lie below it.
+    std::string operation_directory_;
 };
 
 #endif

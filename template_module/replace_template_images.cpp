@@ -6,6 +6,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include <fcntl.h>
+
 #include <exception>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
+#include "common/untrusted_files.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
 #include "opennebula/template_queries.h"
@@ -66,6 +69,17 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
             return false;
         }
 
+        // Every restored file is checked before the first one is written anywhere.
+        for (const oneimage& record : restored) {
+            if (!receives_data(record)) {
+                continue;
+            }
+            const std::string file = restored_file_path(record);
+            if (file.empty() || !check_restore_input(file, kSignature)) {
+                return false;
+            }
+        }
+
         std::size_t with_data = 0;
         std::size_t written = 0;
         for (const oneimage& record : restored) {
@@ -77,7 +91,19 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
             if (file.empty()) {
                 return false;
             }
-            const std::uint64_t restored_mib = kevra_template::needed_mib(fs::file_size(file));
+            // dd reads the file that was checked, through its open descriptor.
+            kelvomar::untrusted_files::input_file input;
+            if (!open_restore_input(file, input, kSignature)) {
+                return false;
+            }
+            const int flags = ::fcntl(input.file.get(), F_GETFD);
+            if (flags < 0 || ::fcntl(input.file.get(), F_SETFD, flags & ~FD_CLOEXEC) != 0) {
+                log_error(": the restored file " + file + " can't be handed to dd");
+                return false;
+            }
+            const std::string source = "/proc/self/fd/" + std::to_string(input.file.get());
+            const std::uint64_t restored_mib =
+                kevra_template::needed_mib(static_cast<std::uint64_t>(input.status.st_size));
             bool matched = false;
             for (const oneimage& image : current) {
                 if (image.name != record.restore_name) {
@@ -99,7 +125,7 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                     log_error(": image '" + image.name + "' is not in 'ready' state");
                     return false;
                 }
-                const std::string command = std::string("/bin/dd") + " if=" + shell_quote(file) +
+                const std::string command = std::string("/bin/dd") + " if=" + shell_quote(source) +
                                             " of=" + shell_quote(image.source) + " bs=" +
                                             std::to_string(template_conf_.dd_block_size) + "M";
                 std::string output;
@@ -108,8 +134,8 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                     HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
                     return false;
                 }
-                HxLogStream(HxLogLvl::Info) << "The data of the image '" << record.name
-                                            << "' was written over the image '" << image.name << "': " << command
+                HxLogStream(HxLogLvl::Info) << "The data of the image '" << record.name << "' (" << file
+                                            << ") was written over the image '" << image.name << "': " << command
                                             << std::endl;
                 ++written;
             }

@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <exception>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
+#include "common/untrusted_files.h"
 #include "opennebula/image_lists.h"
 #include "opennebula/image_record.h"
 #include "template_module/backup_rules.h"
@@ -32,11 +33,17 @@ bool contains(const std::vector<std::string>& names, const std::string& name)
 int HxModuleKevraTemplate::get_backup_images(bool must_exist, std::vector<oneimage>& images)
 {
     const std::string path = options_.tmp_operation_directory + "/" + kevra_template::kImageListName;
-    std::ifstream in(path);
-    if (!in) {
-        HxLogStream(HxLogLvl::Error) << kListSignature << ": can't open " << path << std::endl;
+    // Read whole through the file that was checked.
+    kelvomar::untrusted_files::input_file file;
+    std::string text;
+    std::string error;
+    if (!open_restore_input(path, file, kListSignature) ||
+        !kelvomar::untrusted_files::read_whole_file(file.file.get(), text, error)) {
+        HxLogStream(HxLogLvl::Error) << kListSignature << ": can't open " << path
+                                     << (error.empty() ? "" : ": " + error) << std::endl;
         return 12;
     }
+    std::istringstream in(text);
     for (std::string raw; std::getline(in, raw);) {
         std::string line = kevra_template::normalised_list_line(raw);
         if (!kevra_template::is_image_list_record(line, clone_name_)) {

@@ -7,6 +7,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include <sys/stat.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -81,10 +83,11 @@ TEST_F(ReplicaApply, FirstApplicationRestoresAnewLaterOnesWriteOverTheImages)
     const std::string records = log();
     for (const std::string image : {"copy-disk-0", "copy-disk-1"}) {
         const std::string source = platform_.image_field(image, "source");
-        EXPECT_TRUE(contains(records, "was written over the image '" + image + "': /bin/dd if=" + replica_dir_ +
-                                          (image == "copy-disk-0" ? "/vd-disk-0" : "/sd-disk-1") + " of=" + source +
-                                          " bs=16M"))
+        // dd reads the restored file that was checked, through its open descriptor.
+        EXPECT_TRUE(contains(records, "(" + replica_dir_ + (image == "copy-disk-0" ? "/vd-disk-0" : "/sd-disk-1") +
+                                          ") was written over the image '" + image + "': /bin/dd if=/proc/self/fd/"))
             << records;
+        EXPECT_TRUE(contains(records, " of=" + source + " bs=16M")) << records;
     }
 }
 
@@ -177,6 +180,40 @@ INSTANTIATE_TEST_SUITE_P(
                    {"set-image", "copy-disk-0", "--state", "2"},
                    "image 'copy-disk-0' is not in 'ready' state"}),
     [](const ::testing::TestParamInfo<TargetCase>& info) { return std::string(info.param.label); });
+
+// A restored file that came back as a link to a root-only host file of the
+// image's size is written nowhere: the host file and the images stay as they are.
+TEST_F(ReplicaApply, RestoredFileThatIsALinkIsWrittenNowhere)
+{
+    replicate_source();
+    ASSERT_EQ(apply_replica("new_name:copy").exit_status, 0) << log();
+    spoil("copy-disk-0");
+    const std::string spoiled = image_data("copy-disk-0");
+    const std::string decoy = kevra_test::scratch_dir("decoy") + "/secret";
+    const std::string secret(std::string(kOs).size(), 'S');
+    kevra_test::write_file(decoy, secret);
+    ASSERT_EQ(::chmod(decoy.c_str(), 0600), 0);
+    platform_.fixture({"alter-archive", "rep1", "--link", "vd-disk-0=" + decoy});
+    platform_.fixture({"calls", "all", "--clear"});
+
+    const auto result = apply_replica("new_name:copy");
+    EXPECT_EQ(result.exit_status, 7) << result.out;
+    EXPECT_TRUE(contains(log(), "the restored file " + replica_dir_ + "/vd-disk-0 is a symbolic link")) << log();
+    EXPECT_FALSE(contains(log(), "was written over the image")) << log();
+    EXPECT_EQ(image_data("copy-disk-0"), spoiled);
+    EXPECT_EQ(image_data("copy-disk-1"), kBlock);
+    struct stat status {};
+    ASSERT_EQ(::lstat(decoy.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_EQ(status.st_gid, 0u);
+    EXPECT_EQ(status.st_mode, static_cast<mode_t>(S_IFREG | 0600));
+    EXPECT_EQ(kevra_test::read_file(decoy), secret);
+    for (const std::string tool : {"oneimage", "onetemplate"}) {
+        for (const std::string& call : platform_.calls(tool)) {
+            EXPECT_FALSE(contains(call, " create ")) << call;
+        }
+    }
+}
 
 // A record id that climbs out of the operation directory is refused before the engine runs.
 TEST_F(ReplicaApply, RecordIdsWithPathPiecesAreRefused)

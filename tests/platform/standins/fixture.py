@@ -341,6 +341,28 @@ def cmd_make_archive(p, a):
     return stored
 
 
+def cmd_alter_archive(p, a):
+    """Replaces entries of a stored archive by members that the engine unpacks
+    as symbolic links, hard links, directories or FIFOs."""
+    import hxfd_store
+    store = hxfd_store.Store(p.dir)
+    if store.open(a.name) is None:
+        raise Fail("fixture: no archive " + a.name, 1)
+    specials = []
+    for kind, items in (("link", a.link), ("hard-link", a.hard_link)):
+        for item in items:
+            if "=" not in item:
+                raise Fail("fixture: --%s wants ARCHIVE_NAME=TARGET" % kind, 2)
+            name, target = item.split("=", 1)
+            specials.append((name, kind, target))
+    specials += [(name, "directory", None) for name in a.directory]
+    specials += [(name, "fifo", None) for name in a.fifo]
+    for name, _, _ in specials:
+        if not hxfd_store.safe_entry_name(name):
+            raise Fail("fixture: bad entry " + name, 2)
+    hxfd_store.alter_archive(store.path_of(a.name), specials)
+
+
 def cmd_archive_files(p, a):
     import hxfd_store
     archive = hxfd_store.Store(p.dir).open(a.name)
@@ -521,6 +543,14 @@ def parser():
     v.add_argument("--meta")
     v.add_argument("--archive-file")
     v.set_defaults(run=cmd_make_archive)
+
+    v = verbs.add_parser("alter-archive")
+    v.add_argument("name")
+    v.add_argument("--link", action="append", default=[], metavar="ARCHIVE_NAME=TARGET")
+    v.add_argument("--hard-link", action="append", default=[], metavar="ARCHIVE_NAME=TARGET")
+    v.add_argument("--directory", action="append", default=[], metavar="ARCHIVE_NAME")
+    v.add_argument("--fifo", action="append", default=[], metavar="ARCHIVE_NAME")
+    v.set_defaults(run=cmd_alter_archive)
 
     v = verbs.add_parser("archive-files")
     v.add_argument("name")

@@ -60,11 +60,16 @@ class Archive:
         return self.index["entries"]
 
     def extract(self, name, target):
-        """Writes the entry `name` to `target`, byte for byte, with its mode."""
+        """Writes the entry `name` to `target`, byte for byte, with its mode.
+        An entry that alter-archive made special comes back as what it is:
+        a symbolic link, a hard link to a file of the host, a directory or a FIFO."""
         with tarfile.open(self.path, "r:") as tar:
             member = tar.getmember(name)
-            source = tar.extractfile(member)
             os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
+            if not member.isfile():
+                _make_special(member, target)
+                return
+            source = tar.extractfile(member)
             with open(target, "wb") as out:
                 for block in iter(lambda: source.read(1 << 20), b""):
                     out.write(block)
@@ -85,6 +90,57 @@ def write_archive(path, index, files):
             info.mode = os.stat(local).st_mode & 0o7777
             with open(local, "rb") as f:
                 tar.addfile(info, f)
+    os.replace(tmp, path)
+
+
+SPECIAL_KINDS = {"link": tarfile.SYMTYPE, "hard-link": tarfile.LNKTYPE, "directory": tarfile.DIRTYPE,
+                 "fifo": tarfile.FIFOTYPE}
+
+
+def _make_special(member, target):
+    if os.path.islink(target) or (os.path.lexists(target) and not os.path.isdir(target)):
+        os.remove(target)  # as a file of the archive replaces the one there
+    if member.issym():
+        os.symlink(member.linkname, target)
+    elif member.islnk():
+        os.link(member.linkname, target)
+    elif member.isdir():
+        os.makedirs(target, exist_ok=True)
+    elif member.isfifo():
+        os.mkfifo(target)
+    else:
+        raise OSError("hxfd stand-in: cannot unpack member %s" % member.name)
+
+
+def alter_archive(path, specials):
+    """Rewrites the archive at `path` with the entries of `specials`
+    [(archive name, kind, link target)] replaced (or added) by special members
+    of that kind (SPECIAL_KINDS)."""
+    replaced = {name for name, _, _ in specials}
+    with tarfile.open(path, "r:") as tar:
+        index = json.load(tar.extractfile(INDEX))
+        kept = []
+        for member in tar.getmembers():
+            if member.name != INDEX and member.name not in replaced:
+                kept.append((member, tar.extractfile(member).read() if member.isfile() else None))
+    index["entries"] = [e for e in index["entries"] if e["name"] not in replaced]
+    for name, kind, target in specials:
+        index["entries"].append({"name": name, "source": "", "size": 0, "kind": kind, "target": target or "",
+                                 "sha256": hashlib.sha256(b"").hexdigest()})
+    tmp = path + ".part"
+    with tarfile.open(tmp, "w:") as tar:
+        data = json.dumps(index, indent=1, sort_keys=True).encode()
+        info = tarfile.TarInfo(INDEX)
+        info.size = len(data)
+        tar.addfile(info, io.BytesIO(data))
+        for member, content in kept:
+            tar.addfile(member, io.BytesIO(content) if content is not None else None)
+        for name, kind, target in specials:
+            info = tarfile.TarInfo(name)
+            info.type = SPECIAL_KINDS[kind]
+            info.linkname = target or ""
+            info.mode = 0o755 if kind == "directory" else 0o644
+            tar.addfile(info)
     os.replace(tmp, path)
 
 
