@@ -20,7 +20,8 @@ function(kevra_library target folder)
 endfunction()
 
 # kevra_test(<target> <folder> <dependencies>...)
-# One GoogleTest program from every .cpp in tests/<folder>, registered in CTest.
+# One GoogleTest program from every .cpp in tests/<folder>, registered in CTest;
+# its temporary files go to KEVRA_TEST_TMPDIR, which must be empty after the run.
 function(kevra_test target folder)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${folder}/*.cpp)
   if(NOT sources)
@@ -35,7 +36,10 @@ function(kevra_test target folder)
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KEVRA_BUILD_DIR=${PROJECT_BINARY_DIR};KEVRA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # One value per property: gtest_discover_tests splits a value at ";".
+    PROPERTIES ENVIRONMENT "KEVRA_BUILD_DIR=${PROJECT_BINARY_DIR}"
+      ENVIRONMENT_MODIFICATION "TMPDIR=set:${KEVRA_TEST_TMPDIR}"
+      FIXTURES_REQUIRED test_tmp)
 endfunction()
 
 # kevra_sandbox_test(<target> <folder> <dependencies>...)

@@ -101,6 +101,8 @@ TEST(TerminationHandOver, CommandThatMakesAnObjectIsLetFinishAndItsOutputTakenIn
         termination::begin();
         termination::wait_for_uninterrupted();
         const bool finished = fs::exists(made);
+        boost::system::error_code ignored;
+        fs::remove(made, ignored);
         termination::wait_for_worker(milliseconds(5000));
         ::_exit(finished && output_taken && !returned_again ? 0 : 2);
     });

@@ -52,10 +52,34 @@ enum class CaptureLevel {
     unchanged,  // the global mask stays as it is (as the configuration leaves it)
 };
 
-// `name` below the temporary folder: a private logging configuration path.
-inline std::string temp_log_config(const std::string& name)
+// A private logging configuration: a new folder named after `name` below the
+// temporary folder, for the configuration file `path()` that the library
+// writes there; the folder and the file go with the object.
+class TempLogConfig {
+public:
+    explicit TempLogConfig(const std::string& name)
+        : folder_(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path(name + "-%%%%%%%%"))
+    {
+        boost::filesystem::create_directory(folder_);
+    }
+    ~TempLogConfig()
+    {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(folder_, ignored);
+    }
+    TempLogConfig(const TempLogConfig&) = delete;
+    TempLogConfig& operator=(const TempLogConfig&) = delete;
+
+    std::string path() const { return (folder_ / "hx_logger.config").string(); }
+
+private:
+    boost::filesystem::path folder_;
+};
+
+// A private logging configuration named after `name` (see TempLogConfig).
+inline TempLogConfig temp_log_config(const std::string& name)
 {
-    return (boost::filesystem::temp_directory_path() / name).string();
+    return TempLogConfig(name);
 }
 
 // Routes every record into memory, as the only destination, while it lives.
@@ -75,6 +99,12 @@ public:
             HxLogStream::set_global_log_level(HxLogLvl::Debug);
         }
         log_->clear();
+    }
+    // The same with a private configuration, read here and removed with `config`
+    // (a temporary: at the end of the statement that makes this capture).
+    explicit LogCapture(const TempLogConfig& config, CaptureLevel level = CaptureLevel::every)
+        : LogCapture(config.path(), level)
+    {
     }
     ~LogCapture() { HxLogStream::clear_loggers(); }
     LogCapture(const LogCapture&) = delete;

@@ -25,14 +25,14 @@ const char* const kProbeName = "kevra-sandbox-probe";
 
 TEST(Sandbox, WritesToPlatformPathsStayInside) {
   KEVRA_REQUIRE_SANDBOX();
-  for (const std::string dir : {"/opt/kelvomar", "/etc", "/usr/bin", "/usr/sbin", "/var/tmp"}) {
+  for (const std::string dir : {"/opt/kelvomar", "/etc", "/usr/bin", "/usr/sbin", "/var/tmp", "/tmp"}) {
     const std::string probe = dir + "/" + kProbeName;
     std::ofstream(probe) << "inside\n";
     EXPECT_TRUE(exists(probe)) << dir << " is not writable in the sandbox";
   }
   // The host, seen from a fresh process outside this namespace (PID 1's mount
   // namespace), has none of the probe files.
-  for (const std::string dir : {"/opt/kelvomar", "/etc", "/usr/bin", "/usr/sbin", "/var/tmp"}) {
+  for (const std::string dir : {"/opt/kelvomar", "/etc", "/usr/bin", "/usr/sbin", "/var/tmp", "/tmp"}) {
     const std::string host_view = "/proc/1/root" + dir + "/" + kProbeName;
     EXPECT_FALSE(exists(host_view)) << host_view << " reached the host";
   }
@@ -44,13 +44,14 @@ TEST(Sandbox, OptKelvomarStartsEmpty) {
   EXPECT_FALSE(exists(std::string("/opt/kelvomar/") + kProbeName));
   EXPECT_FALSE(exists(std::string("/etc/") + kProbeName));
   EXPECT_FALSE(exists(std::string("/var/tmp/") + kProbeName));
+  EXPECT_FALSE(exists(std::string("/tmp/") + kProbeName));
 }
 
 TEST(Sandbox, RestOfTheHostIsReadOnly) {
   KEVRA_REQUIRE_SANDBOX();
   // Outside the private places nothing can be written, so a command line that
   // escapes its quotes cannot reach the machine.
-  // (/tmp stays writable: tools write there whatever TMPDIR says.)
+  // (/tmp stays writable, privately: tools write there whatever TMPDIR says.)
   std::vector<std::string> dirs = {"/usr/lib", "/var/lib", "/root"};
   // The checkout is part of the read-only host too, unless it lies below /tmp.
   const std::string source = kevra_test::source_path("tests");

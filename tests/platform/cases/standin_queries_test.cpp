@@ -211,4 +211,17 @@ TEST_F(StandinQueries, EveryCallIsLoggedAsOneShellLine) {
   EXPECT_EQ(p_.calls("all")[2], "/usr/bin/rbd info one/one-" + rbd_ + " --id libvirt --format xml");
 }
 
+TEST_F(StandinQueries, FixtureTablesNameStatesAndDiskTypesBesideTheNumbers) {
+  KEVRA_REQUIRE_SANDBOX();
+  // The lines tests parse keep their form; the table for people has a header.
+  EXPECT_EQ(p_.fixture({"list", "images"}).substr(0, 11), "0\tweb-os\t1\n");
+  const std::string images = p_.fixture({"list", "images", "--table"});
+  EXPECT_EQ(images.substr(0, images.find('\n')), "ID  NAME      STATE    TYPE         DISK TYPE  DATASTORE  SIZE MB");
+  EXPECT_NE(images.find("3   db-block  2 USED   2 DATABLOCK  2 BLOCK    " + lvm_), std::string::npos) << images;
+  EXPECT_NE(images.find("2   web-rbd   1 READY  0 OS         3 RBD"), std::string::npos) << images;
+  const std::string datastores = p_.fixture({"list", "datastores", "--table"});
+  EXPECT_NE(datastores.find("ceph     0 IMAGE_DS  ceph     3 RBD      0 READY"), std::string::npos) << datastores;
+  EXPECT_NE(p_.fixture({"list", "vms", "--table"}).find("web-vm  3 ACTIVE  node1"), std::string::npos);
+}
+
 }  // namespace

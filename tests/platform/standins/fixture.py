@@ -261,11 +261,50 @@ def cmd_fault(p, a):
 
 # --- reading back -------------------------------------------------------------
 
+def named(number, names):
+    """A number with its name beside it ("1 READY"); the number alone when it has none."""
+    name = names.get(number) if isinstance(names, dict) else names[number] if 0 <= number < len(names) else None
+    return "%d %s" % (number, name) if name else str(number)
+
+
+# The columns of `list KIND --table`: a header and the text of a record.
+TABLE_COLUMNS = {
+    "image": [("ID", lambda r: r["id"]), ("NAME", lambda r: r["name"]),
+              ("STATE", lambda r: named(r["state"], model.IMAGE_STATES)),
+              ("TYPE", lambda r: named(r["type"], model.IMAGE_TYPES)),
+              ("DISK TYPE", lambda r: named(r["disk_type"], model.DISK_TYPES)),
+              ("DATASTORE", lambda r: r["datastore_id"]), ("SIZE MB", lambda r: r["size_mb"])],
+    "template": [("ID", lambda r: r["id"]), ("NAME", lambda r: r["name"]), ("OWNER", lambda r: r["uname"]),
+                 ("DISKS", lambda r: sum(1 for key, _ in r["attrs"] if key == "DISK"))],
+    "datastore": [("ID", lambda r: r["id"]), ("NAME", lambda r: r["name"]),
+                  ("TYPE", lambda r: named(r["type"], model.DS_TYPES)), ("TM_MAD", lambda r: r["tm_mad"]),
+                  ("DISK TYPE", lambda r: named(r["disk_type"], model.DISK_TYPES)),
+                  ("STATE", lambda r: named(r["state"], model.DS_STATES)), ("FREE MB", lambda r: r["free_mb"])],
+    "vm": [("ID", lambda r: r["id"]), ("NAME", lambda r: r["name"]),
+           ("STATE", lambda r: named(r["state"], model.VM_STATES)), ("HOST", lambda r: r["host"] or "")],
+    "host": [("ID", lambda r: r["id"]), ("NAME", lambda r: r["name"]), ("HOSTNAME", lambda r: r["hostname"])],
+}
+
+
+def table_lines(rows):
+    """Rows of texts as lines, each column as wide as its widest text, two blanks apart."""
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    return ["  ".join(text.ljust(width) for text, width in zip(row, widths)).rstrip() for row in rows]
+
+
 def cmd_list(p, a):
     kind = a.kind.rstrip("s")
     if kind not in model.KINDS:
         raise Fail("fixture: unknown kind " + a.kind, 2)
-    for record in model.sorted_records(p, kind):
+    records = model.sorted_records(p, kind)
+    if a.table:
+        columns = TABLE_COLUMNS[kind]
+        rows = [[header for header, _ in columns]]
+        rows += [[str(value(record)) for _, value in columns] for record in records]
+        for line in table_lines(rows):
+            print(line)
+        return
+    for record in records:
         print("%d\t%s\t%s" % (record["id"], record["name"], record.get("state", "")))
 
 
@@ -519,6 +558,7 @@ def parser():
 
     v = verbs.add_parser("list")
     v.add_argument("kind")
+    v.add_argument("--table", action="store_true")
     v.set_defaults(run=cmd_list)
 
     v = verbs.add_parser("get")

@@ -13,11 +13,16 @@ import imagedata
 
 IMAGE_TYPES = ["OS", "CDROM", "DATABLOCK", "KERNEL", "RAMDISK", "CONTEXT", "BACKUP", "FILESYSTEM"]
 IMAGE_TYPES_SHORT = ["OS", "CD", "DB", "KL", "RD", "CX", "BK", "FS"]
+IMAGE_STATES = ["INIT", "READY", "USED", "DISABLED", "LOCKED", "ERROR", "CLONE", "DELETE", "USED_PERS",
+                "LOCKED_USED", "LOCKED_USED_PERS"]
 IMAGE_STATES_SHORT = ["init", "rdy", "used", "disa", "lock", "err", "clon", "dele", "used", "lock", "lock"]
 DISK_TYPES = {0: "FILE", 1: "CDROM", 2: "BLOCK", 3: "RBD", 4: "RBD_CDROM", 5: "GLUSTER",
               6: "GLUSTER_CDROM", 7: "SHEEPDOG", 8: "SHEEPDOG_CDROM", 9: "ISCSI", 10: "FILESYSTEM"}
 DS_TYPES = ["IMAGE_DS", "SYSTEM_DS", "FILE_DS", "BACKUP_DS"]
 DS_TYPES_SHORT = ["img", "sys", "fil", "bck"]
+DS_STATES = ["READY", "DISABLED"]
+VM_STATES = ["INIT", "PENDING", "HOLD", "ACTIVE", "STOPPED", "SUSPENDED", "DONE", "FAILED", "POWEROFF",
+             "UNDEPLOYED", "CLONING", "CLONING_FAILURE"]
 VM_STATES_SHORT = ["init", "pend", "hold", "actv", "stop", "susp", "done", "fail", "poff", "unde", "clon", "fail"]
 
 # (API object word, object name in messages, pool element name)
