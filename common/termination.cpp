@@ -336,7 +336,10 @@ bool wait_for_uninterrupted(std::chrono::milliseconds grace)
     shared_state& s = shared();
     std::unique_lock<std::mutex> lock(s.mutex);
     s.changed.notify_all();  // a sleeping worker stops at once
-    return s.changed.wait_for(lock, grace, [&] { return s.state != worker_state::completing; });
+    // A naming command that is being started counts as running already.
+    return s.changed.wait_for(lock, grace, [&] {
+        return s.state != worker_state::completing && !(s.state == worker_state::starting && s.uninterrupted > 0);
+    });
 }
 
 void end_child_processes()
