@@ -13,22 +13,24 @@ namespace {
 
 constexpr std::size_t kTextSize = 8192;
 
+// The entries, made on first use (a static initialiser of another file may
+// already note one).
 struct registry {
     std::mutex mutex;
     std::map<std::string, std::string> entries;
-    // Two copies of the joined text: a change writes the one not in use, then
-    // switches to it, so that a handler reads a whole text.
-    char texts[2][kTextSize] = {{0}, {0}};
-    std::atomic<int> current{0};
 };
-
-// Made before main, so that a signal handler never initialises it.
-registry g_registry;
 
 registry& shared()
 {
-    return g_registry;
+    static registry instance;
+    return instance;
 }
+
+// Two copies of the joined text: a change writes the one not in use, then
+// switches to it, so that a handler reads a whole text. Constant-initialised:
+// a handler never has anything to construct.
+char g_texts[2][kTextSize] = {{0}, {0}};
+std::atomic<int> g_current{0};
 
 std::string joined(const std::map<std::string, std::string>& entries)
 {
@@ -45,12 +47,12 @@ std::string joined(const std::map<std::string, std::string>& entries)
 // Called with the mutex held.
 void publish(registry& r)
 {
-    const int next = 1 - r.current.load();
+    const int next = 1 - g_current.load();
     const std::string all = joined(r.entries);
     const std::size_t size = all.size() < kTextSize - 1 ? all.size() : kTextSize - 1;
-    std::memcpy(r.texts[next], all.data(), size);
-    r.texts[next][size] = '\0';
-    r.current = next;
+    std::memcpy(g_texts[next], all.data(), size);
+    g_texts[next][size] = '\0';
+    g_current = next;
 }
 
 }  // namespace
@@ -88,8 +90,7 @@ std::string text()
 
 const char* signal_text() noexcept
 {
-    registry& r = shared();
-    return r.texts[r.current.load()];
+    return g_texts[g_current.load()];
 }
 
 }  // namespace leftovers

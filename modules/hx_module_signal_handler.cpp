@@ -189,8 +189,11 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     }
     // Interrupted system calls (the reads of the engine's output among them)
     // go on after a pause or a caught SIGPIPE.
-    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
-    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
+    // A stop that comes with a termination (the kernel hands over the lower
+    // number first) must not pause the module inside the termination's
+    // handler before the request is noted: SIGTSTP waits until it is.
+    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART, SIGTSTP);
+    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART, SIGTSTP);
     install(SIGSEGV, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
     // A stop and a continue sent in quick succession must not overtake each
     // other inside the handlers: each handler starts with the other signal
