@@ -33,7 +33,7 @@ namespace fs = boost::filesystem;
 using kevra_e2e::contains;
 using lock_signal_test::Role;
 
-// 200 backups and 100 restores in all.
+// 200 backups and 100 restores in all, and 20 stopped backups.
 constexpr int kBackupCases = 20;
 constexpr int kRestoreCases = 10;
 // Backups stopped (SIGTSTP) at a random moment and then terminated, never continued.
