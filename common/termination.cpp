@@ -1,12 +1,23 @@
 // The hand-over between the worker and the termination of the run.
 #include "common/termination.h"
 
-#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
+
+#include "common/hx_utils_common.h"
+
+extern char** environ;
 
 namespace kelvomar {
 namespace termination {
@@ -16,19 +27,29 @@ namespace {
 enum class worker_state {
     none,        // no worker registered
     running,     // runs its own code
+    starting,    // starts a child process
     waiting,     // waits for a child process or sleeps
-    completing,  // waits for a child process that a termination lets finish
+    completing,  // waits for a command that names what it made
     stopped,     // stands still for good
     closed       // its operation has ended without a termination
 };
+
+// The run as a whole: no termination yet, one has begun, or the worker has
+// closed (none begins any more). Changed without the lock, so that beginning
+// a termination never waits for the worker.
+enum phase_value : int { kOpen = 0, kBegun = 1, kClosed = 2 };
+std::atomic<int> g_phase{kOpen};
 
 struct shared_state {
     std::mutex mutex;
     std::condition_variable changed;
     worker_state state = worker_state::none;
     std::thread::id worker;
-    bool held = false;       // the termination holds a waiting worker where it is
-    int uninterrupted = 0;   // nesting of `uninterrupted` on the worker
+    bool held = false;            // the termination holds a waiting worker where it is
+    int uninterrupted = 0;        // nesting of `uninterrupted` on the worker
+    pid_t child = 0;              // the worker's running, not yet collected command
+    std::uint64_t starts = 0;     // commands the worker has begun to start
+    std::uint64_t child_start = 0;  // the number of the start that made `child`
 };
 
 shared_state& shared()
@@ -37,7 +58,14 @@ shared_state& shared()
     return instance;
 }
 
-std::atomic<bool> g_begun{false};
+// The longest a waiting thread sleeps before it looks at the phase again: a
+// wake-up lost to a termination that began without the lock costs no more.
+constexpr std::chrono::milliseconds kLookAgain{50};
+
+bool has_begun()
+{
+    return g_phase.load() == kBegun;
+}
 
 // True when the calling thread is the registered, still active worker.
 bool is_worker(const shared_state& s)
@@ -71,6 +99,56 @@ bool at_rest(worker_state state)
     return state == worker_state::none || state == worker_state::stopped || state == worker_state::closed;
 }
 
+// Starts "/bin/sh -c text" with its standard output on a new pipe; the child
+// begins with the default signal dispositions and an empty signal mask, so
+// that neither this process's handlers nor the mask of the calling thread
+// reach it. The read end, or -1 when nothing was started.
+int spawn_shell(const std::string& text, pid_t& pid)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigfillset(&defaults);
+    sigdelset(&defaults, SIGKILL);
+    sigdelset(&defaults, SIGSTOP);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char shell[] = "/bin/sh";
+    char name[] = "sh";
+    char option[] = "-c";
+    std::string command = text;
+    char* argv[] = {name, option, &command[0], nullptr};
+    const int error = ::posix_spawn(&pid, shell, &actions, &attributes, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    ::close(fds[1]);
+    if (error != 0) {
+        ::close(fds[0]);
+        pid = -1;
+        errno = error;
+        return -1;
+    }
+    return fds[0];
+}
+
+// Waits until child `pid` has ended, without collecting it (its id stays taken).
+void wait_for_end(pid_t pid)
+{
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 void register_worker() noexcept
@@ -81,6 +159,7 @@ void register_worker() noexcept
     s.state = worker_state::running;
     s.held = false;
     s.uninterrupted = 0;
+    s.child = 0;
 }
 
 void close_worker() noexcept
@@ -90,7 +169,8 @@ void close_worker() noexcept
     if (!is_worker(s)) {
         return;
     }
-    if (g_begun) {
+    int expected = kOpen;
+    if (!g_phase.compare_exchange_strong(expected, kClosed) && expected == kBegun) {
         stop(s, lock);
     }
     s.state = worker_state::closed;
@@ -102,16 +182,43 @@ command_pipe::command_pipe(const std::string& shell_text)
     shared_state& s = shared();
     std::unique_lock<std::mutex> lock(s.mutex);
     worker_ = is_worker(s);
-    if (worker_ && g_begun) {
-        stop(s, lock);
+    if (worker_) {
+        if (has_begun()) {
+            stop(s, lock);
+        }
+        s.state = worker_state::starting;
+        ++s.starts;
     }
-    // Started under the lock: a termination that begins now finds the child
-    // in place, so it can end it (or let it finish).
-    stream_ = ::popen(shell_text.c_str(), "r");
-    if (worker_ && stream_ != nullptr) {
-        s.state = s.uninterrupted > 0 ? worker_state::completing : worker_state::waiting;
-        s.changed.notify_all();
+    const std::uint64_t start = s.starts;
+    lock.unlock();
+
+    const int fd = spawn_shell(shell_text, pid_);
+    const int error = errno;
+    if (fd >= 0) {
+        stream_ = ::fdopen(fd, "r");
+        if (stream_ == nullptr) {
+            ::close(fd);
+            wait_for_end(pid_);
+            while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            pid_ = -1;
+        }
     }
+
+    if (worker_) {
+        lock.lock();
+        if (stream_ != nullptr) {
+            // A termination that began meanwhile finds the child in place, so
+            // it can end it (or let it finish).
+            s.child = pid_;
+            s.child_start = start;
+            s.state = s.uninterrupted > 0 ? worker_state::completing : worker_state::waiting;
+            s.changed.notify_all();
+        } else {
+            leave_wait(s, lock);
+        }
+    }
+    errno = error;
 }
 
 command_pipe::~command_pipe()
@@ -126,16 +233,31 @@ int command_pipe::close()
     if (stream_ == nullptr) {
         return -1;
     }
-    const int status = ::pclose(stream_);
-    const int error = errno;
+    std::fclose(stream_);
     stream_ = nullptr;
+    wait_for_end(pid_);
+    if (worker_) {
+        // Forgotten before it is collected: the id cannot name another process
+        // while the termination may still signal it.
+        shared_state& s = shared();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.child == pid_) {
+            s.child = 0;
+        }
+    }
+    int status = 0;
+    pid_t collected = -1;
+    while ((collected = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    const int error = errno;
+    pid_ = -1;
     if (worker_) {
         shared_state& s = shared();
         std::unique_lock<std::mutex> lock(s.mutex);
         leave_wait(s, lock);
     }
     errno = error;
-    return status;
+    return collected < 0 ? -1 : status;
 }
 
 uninterrupted::uninterrupted() noexcept
@@ -156,6 +278,11 @@ uninterrupted::~uninterrupted()
     }
 }
 
+bool ended_by_termination(int status) noexcept
+{
+    return has_begun() && (status == 128 + SIGTERM || status == 128 + SIGKILL || status == 128 + SIGINT);
+}
+
 void sleep_for(std::chrono::milliseconds duration)
 {
     shared_state& s = shared();
@@ -165,13 +292,16 @@ void sleep_for(std::chrono::milliseconds duration)
         std::this_thread::sleep_for(duration);
         return;
     }
-    if (g_begun) {
+    if (has_begun()) {
         stop(s, lock);
     }
     s.state = worker_state::waiting;
     s.changed.notify_all();
-    s.changed.wait_for(lock, duration, [] { return g_begun.load(); });
-    if (g_begun) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!has_begun() && std::chrono::steady_clock::now() < until) {
+        s.changed.wait_until(lock, std::min(until, std::chrono::steady_clock::now() + kLookAgain));
+    }
+    if (has_begun()) {
         stop(s, lock);
     }
     s.state = worker_state::running;
@@ -180,48 +310,72 @@ void sleep_for(std::chrono::milliseconds duration)
 
 void safe_point()
 {
+    if (!has_begun()) {
+        return;
+    }
     shared_state& s = shared();
     std::unique_lock<std::mutex> lock(s.mutex);
-    if (is_worker(s) && g_begun) {
+    if (is_worker(s)) {
         stop(s, lock);
     }
 }
 
 bool begin() noexcept
 {
-    shared_state& s = shared();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (g_begun || s.state == worker_state::closed) {
-        return false;
-    }
-    g_begun = true;
-    s.changed.notify_all();  // a sleeping worker stops at once
-    return true;
+    int expected = kOpen;
+    return g_phase.compare_exchange_strong(expected, kBegun);
 }
 
 bool begun() noexcept
 {
-    return g_begun;
+    return has_begun();
 }
 
-void wait_for_uninterrupted()
+bool wait_for_uninterrupted(std::chrono::milliseconds grace)
 {
     shared_state& s = shared();
     std::unique_lock<std::mutex> lock(s.mutex);
-    s.changed.wait(lock, [&] { return s.state != worker_state::completing; });
+    s.changed.notify_all();  // a sleeping worker stops at once
+    // A naming command that is being started counts as running already.
+    return s.changed.wait_for(lock, grace, [&] {
+        return s.state != worker_state::completing && !(s.state == worker_state::starting && s.uninterrupted > 0);
+    });
+}
+
+void end_child_processes()
+{
+    shared_state& s = shared();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    // Starts up to here are seen by the walk below: their children exist
+    // (a start under way may not show yet).
+    const std::uint64_t seen = s.starts - (s.state == worker_state::starting ? 1 : 0);
+    lock.unlock();
+    hx_utils_common::kill_childs(::getpid());
+    lock.lock();
+    // A start under way ends soon: it does not block, and a pause of the
+    // worker ends with the termination's request.
+    s.changed.wait(lock, [&] { return s.state != worker_state::starting; });
+    if (s.child != 0 && s.child_start > seen) {
+        const pid_t late = s.child;
+        lock.unlock();
+        hx_utils_common::kill_childs(late);
+    }
 }
 
 void wait_for_worker(std::chrono::milliseconds settle)
 {
     shared_state& s = shared();
     std::unique_lock<std::mutex> lock(s.mutex);
+    s.changed.notify_all();
     // First give the worker the time to take in how its last command ended
     // (the ID of an object it made, for example) and to reach a safe point.
     s.changed.wait_for(lock, settle, [&] { return at_rest(s.state); });
     // A worker still waiting for a child is held there; one that runs its own
     // code is waited for.
     s.held = true;
-    s.changed.wait(lock, [&] { return at_rest(s.state) || s.state == worker_state::waiting; });
+    s.changed.wait(lock, [&] {
+        return at_rest(s.state) || s.state == worker_state::waiting || s.state == worker_state::completing;
+    });
 }
 
 }  // namespace termination

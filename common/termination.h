@@ -4,14 +4,21 @@
 // The hand-over between the thread that performs the operation (the worker)
 // and the termination of the run, which a thread of its own carries out in
 // ordinary code. The worker stops for good at its next safe point once a
-// termination has begun: when it is about to start a command, at a sleep, or
-// when its operation has ended. The termination runs its clean-up only while
-// the worker stands still there (or waits for a child process, where it is
-// then held), so the clean-up sees a consistent record of what the run made
-// and the worker makes nothing more.
+// termination has begun: when it is about to start a command, at a sleep, at
+// a safe_point() of its own loops, or when its operation has ended. The
+// termination runs its clean-up only while the worker stands still there (or
+// waits for a child process, where it is then held), so the clean-up sees a
+// consistent record of what the run made and the worker makes nothing more.
+//
+// No lock of this hand-over is held across a call that can block (starting a
+// process, reading its output, waiting for it, a sleep): a worker paused by a
+// stop signal anywhere never holds up the termination for longer than its
+// pause, which a termination request ends.
 //
 // Threads other than the worker (the termination itself, test programs that
 // never register one) pass every safe point unhindered.
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +26,9 @@
 
 namespace kelvomar {
 namespace termination {
+
+// How long a command under `uninterrupted` may go on after a termination began.
+constexpr std::chrono::milliseconds kNamingCommandGrace{10000};
 
 // Makes the calling thread the worker. Never fails.
 void register_worker() noexcept;
@@ -29,14 +39,15 @@ void register_worker() noexcept;
 // is not the worker returns at once; later calls do nothing.
 void close_worker() noexcept;
 
-// A shell command whose standard output is read through a pipe, as popen
-// starts it. The worker's command is never started once a termination has
-// begun (the worker stops in the constructor); while it runs the worker counts
-// as waiting, and close() returns only when the termination has not taken
-// over in the meantime.
+// A shell command ("/bin/sh -c" `shell_text`) whose standard output is read
+// through a pipe, started with a process id of its own that the termination
+// knows. The worker's command is never started once a termination has begun
+// (the worker stops in the constructor); while it runs the worker counts as
+// waiting, and close() returns only when the termination has not taken over
+// in the meantime.
 class command_pipe {
 public:
-    // Starts `shell_text` with /bin/sh; stream() is null when it could not be started.
+    // Starts `shell_text`; stream() is null when it could not be started.
     explicit command_pipe(const std::string& shell_text);
     // Closes the pipe when close() was not called.
     ~command_pipe();
@@ -44,18 +55,21 @@ public:
     command_pipe& operator=(const command_pipe&) = delete;
 
     FILE* stream() const { return stream_; }
-    // Waits for the command and returns the status word of pclose (-1 when it
-    // cannot be collected or nothing was started).
+    // The shell's process id while it runs; -1 when nothing was started.
+    pid_t pid() const { return pid_; }
+    // Closes the pipe, waits for the command and returns its status word as
+    // waitpid gives it (-1 when it cannot be collected or nothing was started).
     int close();
 
 private:
     FILE* stream_ = nullptr;
+    pid_t pid_ = -1;
     bool worker_ = false;
 };
 
-// While one lives, the worker's commands are let finish by a termination
-// instead of being ended: they make platform objects that only their output
-// names. Nestable; use only around short commands.
+// While one lives, the worker's commands are commands that name what they made
+// (their output carries the new object's ID): a termination gives such a
+// command up to kNamingCommandGrace to finish before it ends it. Nestable.
 class uninterrupted {
 public:
     uninterrupted() noexcept;
@@ -64,24 +78,37 @@ public:
     uninterrupted& operator=(const uninterrupted&) = delete;
 };
 
+// True when a command that ended with `status` (as execute_command reports it:
+// 128 + the signal for an end by a signal) may have been ended by the
+// termination, so that what its output would have named is not known.
+bool ended_by_termination(int status) noexcept;
+
 // Sleeps for `duration`. For the worker a safe point: it stops here when a
 // termination has begun or begins during the sleep.
 void sleep_for(std::chrono::milliseconds duration);
 
-// For the worker: stops here for good when a termination has begun.
+// For the worker: stops here for good when a termination has begun. Cheap
+// while none has (one atomic load), so that loops over data can call it often.
 void safe_point();
 
 // ---- The termination's side ----------------------------------------------
 
 // Begins the termination: true for the first call while the worker has not
-// closed; false when one has begun already or the worker has closed.
+// closed; false when one has begun already or the worker has closed. Never
+// waits for a lock. Async-signal-safe.
 bool begin() noexcept;
 
 // True once a termination has begun. Async-signal-safe.
 bool begun() noexcept;
 
-// Waits while the worker runs a command under `uninterrupted`.
-void wait_for_uninterrupted();
+// Waits while the worker runs a command under `uninterrupted`, for at most
+// `grace`; true when none runs any more.
+bool wait_for_uninterrupted(std::chrono::milliseconds grace = kNamingCommandGrace);
+
+// Ends the processes below this process (hx_utils_common::kill_childs), and
+// also the worker's command when the worker started it while they were being
+// ended.
+void end_child_processes();
 
 // Waits until the worker stands still: stopped at a safe point, closed, or
 // none registered. After `settle` a worker that is still waiting for a child

@@ -5,6 +5,7 @@
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
+#include "common/leftovers.h"
 
 #include <boost/filesystem.hpp>
 
@@ -29,6 +30,7 @@ void HxModuleUniversal::close_restore()
         }
         HxLogStream(HxLogLvl::Info) << "Remove temporary operation directory: " << directory << std::endl;
         boost::filesystem::remove_all(directory);
+        kelvomar::leftovers::forget("restore-directory");
     } catch (const boost::filesystem::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": boost::filesystem: " << e.what() << std::endl;
     } catch (const std::exception& e) {

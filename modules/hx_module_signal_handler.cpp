@@ -31,6 +31,7 @@
 #include "common/descendant_processes.h"
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/leftovers.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
 #include "modules/signal_log.h"
@@ -73,10 +74,16 @@ void raw_error_line(const char* text)
     (void)ignored;
 }
 
-// The watchdog of a termination: its clean-up took too long.
+// A termination signal has arrived (set in the handler, before the
+// termination thread learns of it): a pause ends on it.
+std::atomic<bool> g_termination_requested{false};
+
+// The watchdog of a termination: its clean-up took too long. The record names
+// what the run made and has not removed yet, for removal by hand.
 void shutdown_timeout_handler(int)
 {
-    raw_error_line("Module termination clean-up did not end in time; the module ends without it.\n");
+    kelvomar::module::signal_log::error("Module termination clean-up did not end in time; the module ends without it.",
+                                        " Left behind: ", kelvomar::leftovers::signal_text());
     ::_exit(kTerminatedStatus);
 }
 
@@ -139,6 +146,11 @@ bool HxModuleSignalHandler::shutting_down()
     return kelvomar::termination::begun();
 }
 
+bool HxModuleSignalHandler::termination_requested()
+{
+    return g_termination_requested.load() || kelvomar::termination::begun();
+}
+
 void HxModuleSignalHandler::mark_stop()
 {
     g_stop_mark = g_continues.load();
@@ -193,8 +205,11 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     }
     // Interrupted system calls (the reads of the engine's output among them)
     // go on after a pause or a caught SIGPIPE.
-    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
-    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART);
+    // A stop that comes with a termination (the kernel hands over the lower
+    // number first) must not pause the module inside the termination's
+    // handler before the request is noted: SIGTSTP waits until it is.
+    install(SIGINT, &HxModuleSignalHandler::shutdown_handler, SA_RESTART, SIGTSTP);
+    install(SIGTERM, &HxModuleSignalHandler::shutdown_handler, SA_RESTART, SIGTSTP);
     install(SIGSEGV, &HxModuleSignalHandler::shutdown_handler, SA_RESTART | SA_NODEFER);
     // A stop and a continue sent in quick succession must not overtake each
     // other inside the handlers: each handler starts with the other signal
@@ -229,6 +244,7 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
 void HxModuleSignalHandler::shutdown_handler(int signal)
 {
     if (signal == SIGINT || signal == SIGTERM) {
+        g_termination_requested = true;
         note_to(g_notify_fd, static_cast<unsigned char>(signal));
         return;
     }
@@ -266,20 +282,23 @@ void HxModuleSignalHandler::watch_signals(int read_fd)
 void HxModuleSignalHandler::terminate_run(int /*signal*/)
 {
     namespace termination = kelvomar::termination;
+    // Neither of the first two steps can wait: the deadline stands before
+    // anything that could (a lock, a command, a log record).
     if (!termination::begin()) {
         return;  // one is under way already, or the operation has ended
     }
+    install(SIGALRM, &shutdown_timeout_handler, 0);
+    ::alarm(g_shutdown_time_limit);
     // The clean-up starts processes of its own: they get a plain signal mask.
     sigset_t all;
     sigfillset(&all);
     ::pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
-    install(SIGALRM, &shutdown_timeout_handler, 0);
-    ::alarm(g_shutdown_time_limit);
 
-    // A platform command that makes an object is let finish (its output names
-    // the object); every other process below the module is ended.
-    termination::wait_for_uninterrupted();
-    hx_utils_common::kill_childs(::getpid());
+    // A platform command that names what it made is given a bounded time to
+    // finish (its output names the object); then every process below the
+    // module is ended, that command too.
+    termination::wait_for_uninterrupted(termination::kNamingCommandGrace);
+    termination::end_child_processes();
     termination::wait_for_worker(kWorkerSettleTime);
     if (module_ptr_ != nullptr) {
         module_ptr_->handle_shutdown_signal();
@@ -294,7 +313,7 @@ void HxModuleSignalHandler::terminate_run(int /*signal*/)
 
 void HxModuleSignalHandler::pause_handler(int signal)
 {
-    if (signal != SIGTSTP || module_ptr_ == nullptr || kelvomar::termination::begun()) {
+    if (signal != SIGTSTP || module_ptr_ == nullptr || termination_requested()) {
         return;
     }
     // SIGCONT is blocked on entry, so a continue sent right after this stop

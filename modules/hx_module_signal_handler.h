@@ -14,7 +14,8 @@ class HxModuleUniversal;
 class HxModuleSignalHandler {
 public:
     // How long the clean-up of a termination may take before the module ends
-    // without finishing it (still with exit status 17), in seconds.
+    // without finishing it (still with exit status 17, after an Error record
+    // naming what is left behind), in seconds.
     static constexpr unsigned kDefaultShutdownTimeLimit = 60;
 
     // Creates the handler object for `module`; the caller owns it. Never fails.
@@ -39,8 +40,8 @@ public:
     // the termination record is written (with write(2)) before the exit with
     // 17; no clean-up runs. Any other number returns at once. Async-signal-safe.
     static void shutdown_handler(int signal);
-    // SIGTSTP: forwards it to the engine and waits until SIGCONT (or a
-    // termination); other numbers return at once.
+    // SIGTSTP: forwards it to the engine and waits until SIGCONT or a
+    // termination request; other numbers return at once.
     static void pause_handler(int signal);
     // SIGCONT: resumes the module and forwards it to the engine; other numbers
     // return at once.
@@ -50,6 +51,9 @@ public:
 
     // True once a termination has begun its clean-up.
     static bool shutting_down();
+    // True once a termination signal has arrived (also before its clean-up
+    // began). Async-signal-safe.
+    static bool termination_requested();
     // Sets the time limit of a termination's clean-up (at least one second).
     static void set_shutdown_time_limit(unsigned seconds);
 

@@ -10,6 +10,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_version.h"
+#include "common/leftovers.h"
 #include "common/quoting.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
@@ -34,15 +35,20 @@ public:
     CreatedDirectory(std::string path, bool& created) : path_(std::move(path)), created_(created)
     {
         created_ = boost::filesystem::create_directories(path_);
+        if (created_) {
+            kelvomar::leftovers::note("directory " + path_, "the directory " + path_);
+        }
     }
     ~CreatedDirectory()
     {
         if (!created_) {
+            kelvomar::leftovers::forget("directory " + path_);
             return;
         }
         boost::system::error_code error;
         boost::filesystem::remove_all(path_, error);
         created_ = false;
+        kelvomar::leftovers::forget("directory " + path_);
     }
     CreatedDirectory(const CreatedDirectory&) = delete;
     CreatedDirectory& operator=(const CreatedDirectory&) = delete;

@@ -21,8 +21,11 @@ void HxModuleUniversal::set_to_pause()
     const long mark = HxModuleSignalHandler::take_stop_mark();
     kelvomar::module::signal_log::info("Module pid: ", ::getpid(), " put on pause");
     paused_ = true;
-    while (is_paused() && !HxModuleSignalHandler::continued_since(mark) && !HxModuleSignalHandler::shutting_down()) {
-        // One second at a time; a continue signal cuts the sleep short.
+    while (is_paused() && !HxModuleSignalHandler::continued_since(mark) &&
+           !HxModuleSignalHandler::termination_requested()) {
+        // One second at a time; a continue or termination signal cuts the
+        // sleep short (its handler runs on this thread, the only one that
+        // takes asynchronous signals) and ends the pause.
         struct timespec second {1, 0};
         ::nanosleep(&second, nullptr);
     }

@@ -3,6 +3,7 @@
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
+#include "common/leftovers.h"
 
 #include <boost/filesystem.hpp>
 
@@ -110,6 +111,7 @@ int HxModuleUniversal::define_restore_directory()
         if (!fs::exists(directory)) {
             fs::create_directories(directory);
             restore_directory_created_ = true;
+            kelvomar::leftovers::note("restore-directory", "the directory " + directory);
         }
         return 0;
     } catch (const fs::filesystem_error& e) {

@@ -3,6 +3,7 @@
 // removes what a failed run of the same operation removes: only what this run
 // created.
 #include "common/hx_logger.h"
+#include "common/leftovers.h"
 #include "modules/esign_commands.h"
 #include "modules/hx_module_universal.h"
 
@@ -23,6 +24,7 @@ void HxModuleUniversal::handle_shutdown_signal()
             boost::system::error_code ignored;
             boost::filesystem::remove_all(snapshot_directory_path(), ignored);
             snapshot_directory_created_ = false;
+            kelvomar::leftovers::forget("directory " + snapshot_directory_path());
         }
         remove_reference_snapshot_directory();
         break;

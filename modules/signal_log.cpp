@@ -25,6 +25,7 @@ char g_log_path[PATH_MAX] = {0};
 std::atomic<long> g_utc_offset{0};  // seconds east of UTC
 
 // A line built in a fixed buffer; what does not fit is cut.
+template <std::size_t Size = 1024>
 class Line {
 public:
     void add(const char* text)
@@ -61,11 +62,12 @@ public:
     std::size_t size() const { return size_; }
 
 private:
-    char data_[1024] = {0};
+    char data_[Size] = {0};
     std::size_t size_ = 0;
 };
 
-void write_all(int fd, const Line& line)
+template <std::size_t Size>
+void write_all(int fd, const Line<Size>& line)
 {
     std::size_t done = 0;
     while (done < line.size()) {
@@ -81,7 +83,8 @@ void write_all(int fd, const Line& line)
 }
 
 // "[YYYY-MM-DD HH:MM:SS] " of the local time, as the log destinations write it.
-void add_time_prefix(Line& line)
+template <std::size_t Size>
+void add_time_prefix(Line<Size>& line)
 {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -152,7 +155,7 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
     if ((HxLogStream::global_log_level() & HxLogLvl::Info) == 0) {
         return;
     }
-    Line line;
+    Line<> line;
     add_time_prefix(line);
     line.add("Info: ");
     line.add(prefix);
@@ -167,6 +170,27 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
         }
     }
     write_all(STDOUT_FILENO, line);
+}
+
+void error(const char* text, const char* label, const char* list) noexcept
+{
+    Line<12288> line;
+    add_time_prefix(line);
+    line.add("Error: ");
+    line.add(text);
+    if (list != nullptr && *list != '\0') {
+        line.add(label);
+        line.add(list);
+    }
+    line.add("\n");
+    if (g_log_path[0] != '\0') {
+        const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            write_all(fd, line);
+            ::close(fd);
+        }
+    }
+    write_all(STDERR_FILENO, line);
 }
 
 }  // namespace signal_log

@@ -28,6 +28,11 @@ std::string log_file_path();
 // cannot be written is skipped).
 void info(const char* prefix, long long number, const char* suffix) noexcept;
 
+// Writes the Error record `text` + (when `list` is not empty) `label` +
+// `list`, to the log file and to standard error, as the default routing of
+// Error does. Async-signal-safe; never fails; a very long record is cut.
+void error(const char* text, const char* label, const char* list) noexcept;
+
 }  // namespace signal_log
 }  // namespace module
 }  // namespace kelvomar

@@ -79,6 +79,27 @@ std::vector<std::string> owned_image_ids(xmlNode* pool, const std::string& name,
     return ids;
 }
 
+std::vector<std::string> image_ids_named(xmlNode* pool, const std::string& name)
+{
+    std::vector<std::string> ids;
+    for_each_child_element(pool, "IMAGE", [&](xmlNode* image) {
+        if (joined_child_texts(image, "NAME") == name)
+            ids.push_back(joined_child_texts(image, "ID"));
+    });
+    return ids;
+}
+
+int get_image_ids_by_name(const std::string& name, std::vector<std::string>& ids)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kNameList, doc))
+        return 1;
+    const std::vector<std::string> found = image_ids_named(xmlDocGetRootElement(doc.get()), name);
+    ids.insert(ids.end(), found.begin(), found.end());
+    return 0;
+}
+
 int get_owned_image_id(const std::string& name, const char* owner_field, const std::string& owner, std::string& id)
 {
     const std::string prototype = __PRETTY_FUNCTION__;

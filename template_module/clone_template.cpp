@@ -11,6 +11,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/leftovers.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
 #include "opennebula/image_queries.h"
@@ -61,10 +62,14 @@ int HxModuleKevraTemplate::clone_template()
                                           shell_quote(clone, quote_style::always) + " --recursive";
         HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
         clone_requested_ = true;
+        // Until the command has told what it made, a termination's clean-up
+        // looks for the clone by its name, which was free up to here.
+        clone_name_pending_ = true;
+        kelvomar::leftovers::note("clone", "a template named '" + clone + "' (the clone, ID not known) with its images");
         std::string clone_output;
         int clone_status = 0;
         {
-            // A termination lets the command finish: its output names the clone it made.
+            // A termination gives the command a grace: its output names the clone it made.
             const kelvomar::termination::uninterrupted object_creation;
             clone_status = hx_utils_common::execute_command(clone_command, clone_output);
         }
@@ -72,6 +77,16 @@ int HxModuleKevraTemplate::clone_template()
         // Only the ID the command printed names this run's clone: a template of
         // the same name may be another process's, made after the check above.
         clone_id_ = hx_opennebula_common::printed_object_id(clone_output);
+        if (!clone_id_.empty()) {
+            kelvomar::leftovers::note("clone", "the clone template '" + clone + "' ID " + clone_id_ + " with its images");
+        }
+        if (!clone_id_.empty() || !kelvomar::termination::ended_by_termination(clone_status)) {
+            // The command ended by itself: its output tells all it made.
+            clone_name_pending_ = false;
+            if (clone_id_.empty()) {
+                kelvomar::leftovers::forget("clone");
+            }
+        }
         if (clone_id_.empty()) {
             HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't create a clone of the template: " << source
                                          << std::endl;

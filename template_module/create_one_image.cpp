@@ -20,6 +20,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/leftovers.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
 #include "common/untrusted_files.h"
@@ -73,6 +74,7 @@ public:
         name_ = name;
         path_ = directory + "/" + name;
         in_use_ = path_;
+        kelvomar::leftovers::note("import-file", "the file " + path_);
         return true;
     }
 
@@ -92,6 +94,7 @@ public:
         path_.clear();
         name_.clear();
         in_use_.clear();
+        kelvomar::leftovers::forget("import-file");
     }
 
 private:
@@ -272,10 +275,26 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
         }
         std::string create_output;
         int create_status = 0;
+        // Until the command has told what it made, a termination's clean-up
+        // looks for the image by its name, which was free when it was chosen.
+        pending_image_name_ = image.restore_name;
+        kelvomar::leftovers::note("image-name", "an image named '" + image.restore_name + "' (ID not known)");
         {
-            // A termination lets the command finish: its output names the image it made.
+            // A termination gives the command a grace: its output names the image it made.
             const kelvomar::termination::uninterrupted object_creation;
             create_status = hx_utils_common::execute_command(command, create_output);
+        }
+        // The ID the command printed names this run's image for certain: the
+        // wait asks by it, and a failed restore deletes it again.
+        const std::string created_id = printed_object_id(create_output);
+        if (!created_id.empty()) {
+            restored_image_ids_.push_back(created_id);
+            kelvomar::leftovers::note("image " + created_id,
+                                      "the image '" + image.restore_name + "' ID " + created_id);
+        }
+        if (!created_id.empty() || !kelvomar::termination::ended_by_termination(create_status)) {
+            pending_image_name_.clear();
+            kelvomar::leftovers::forget("image-name");
         }
         if (create_status != 0) {
             log_error(": unable to create the image: " + create_output);
@@ -284,12 +303,6 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
                                          << "Check the log file: /var/log/one/oned.log" << std::endl;
             HxLogStream(HxLogLvl::Error) << "You can try to restore the VM once again" << std::endl;
             return 12;
-        }
-        // The ID the command printed names this run's image for certain: the
-        // wait asks by it, and a failed restore deletes it again.
-        const std::string created_id = printed_object_id(create_output);
-        if (!created_id.empty()) {
-            restored_image_ids_.push_back(created_id);
         }
         const std::string reference = created_id.empty() ? image.restore_name : created_id;
 

@@ -138,6 +138,15 @@ protected:
     // True when no template of any owner has the archive name; false after an
     // Error record (prefixed by `signature`) when one has or the pool can't be read.
     bool clone_name_is_free(const std::string& signature);
+    // Deletes by ID (with their images when `with_images`) the templates named
+    // exactly `name`: what a command that was ended before it printed an ID
+    // made under a name that was free before it ran. False after an Error
+    // record (prefixed by `signature`) when the pool can't be read or a
+    // deletion fails.
+    bool delete_templates_named(const std::string& name, bool with_images, const std::string& signature);
+    // The same for the images named exactly `name` (a failed deletion is
+    // logged and not returned).
+    bool delete_images_named(const std::string& name, const std::string& signature);
 
     // ---- Steps of a template restore ---------------------------------------
     // Each bool step returns true when done, false after its Error record.
@@ -193,6 +202,9 @@ protected:
     bool backup_staging_started_ = false;
     bool clone_requested_ = false;
     std::string clone_id_;
+    // The clone command was ended by a termination before it told what it
+    // made: the clone is looked for by the archive name, free before it ran.
+    bool clone_name_pending_ = false;
     // The ID of the template this backup saves, read once at the start: the
     // clone, the template files and the archiving refer to that template only.
     std::string source_template_id_;
@@ -209,6 +221,11 @@ protected:
     // The operation directory as the agent named it, before the restore
     // directory was appended: the files a restore reads lie below it.
     std::string operation_directory_;
+    // The names an image-create or template-create command was given when a
+    // termination ended it before it printed the new object's ID (empty
+    // otherwise): the clean-up looks for the object by that name.
+    std::string pending_image_name_;
+    std::string pending_template_name_;
 };
 
 #endif

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/hx_logger.h"
+#include "common/leftovers.h"
 #include "opennebula/image_record.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_records.h"
@@ -86,6 +87,8 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
             fs::remove_all(directory);
         }
         fs::create_directories(directory);
+        kelvomar::leftovers::note("archive-directory", "the directory " + directory);
+        kelvomar::leftovers::note("list-file", "the file " + options_.resource_list_file);
         if (!fs::is_directory(directory)) {
             return fail(": can't create directory: " + directory);
         }

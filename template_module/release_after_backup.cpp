@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/hx_logger.h"
+#include "common/leftovers.h"
 #include "opennebula/template_queries.h"
 
 namespace fs = boost::filesystem;
@@ -31,11 +32,13 @@ int HxModuleKevraTemplate::clean_after_backup()
                 HxLogStream(HxLogLvl::Info) << "Removing the archive directory: " << directory << std::endl;
                 fs::remove_all(directory);
             }
+            kelvomar::leftovers::forget("archive-directory");
             const std::string& list_file = options_.resource_list_file;
             if (!list_file.empty() && fs::is_regular_file(list_file)) {
                 HxLogStream(HxLogLvl::Info) << "Removing the resource list file: " << list_file << std::endl;
                 fs::remove(list_file);
             }
+            kelvomar::leftovers::forget("list-file");
         }
         const std::string& clone = options_.archive_name;
         if (!template_conf_.backup_only_config && !clone_id_.empty()) {
@@ -45,6 +48,15 @@ int HxModuleKevraTemplate::clean_after_backup()
             }
             clone_id_.clear();
             clone_requested_ = false;
+            clone_name_pending_ = false;
+            kelvomar::leftovers::forget("clone");
+        } else if (!template_conf_.backup_only_config && clone_name_pending_) {
+            if (!delete_templates_named(clone, true, signature)) {
+                return 12;
+            }
+            clone_requested_ = false;
+            clone_name_pending_ = false;
+            kelvomar::leftovers::forget("clone");
         } else if (clone_requested_) {
             // The command was started but no ID came back (it failed, or the run
             // was ended while it worked): a template of that name is not known

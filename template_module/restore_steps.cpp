@@ -11,6 +11,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/leftovers.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
 #include "opennebula/image_queries.h"
@@ -57,13 +58,28 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
     const std::string command = "/usr/bin/onetemplate create " + kelvomar::shell_quote(file);
     std::string output;
     int status = 0;
+    // Until the command has told what it made, a termination's clean-up looks
+    // for the template by the name in the file, which was free when chosen.
+    pending_template_name_ = restore_template_name_;
+    if (!pending_template_name_.empty()) {
+        kelvomar::leftovers::note("template-name",
+                                  "a template named '" + pending_template_name_ + "' (ID not known)");
+    }
     {
-        // A termination lets the command finish: its output names the template it made.
+        // A termination gives the command a grace: its output names the template it made.
         const kelvomar::termination::uninterrupted object_creation;
         status = hx_utils_common::execute_command(command, output);
     }
     if (status == 0) {
         restored_template_id_ = hx_opennebula_common::printed_object_id(output);
+        if (!restored_template_id_.empty()) {
+            kelvomar::leftovers::note("template", "the template '" + restore_template_name_ + "' ID " +
+                                                      restored_template_id_ + " (without its images)");
+        }
+    }
+    if (!restored_template_id_.empty() || !kelvomar::termination::ended_by_termination(status)) {
+        pending_template_name_.clear();
+        kelvomar::leftovers::forget("template-name");
     }
     if (status != 0) {
         HxLogStream(HxLogLvl::Error) << "virtual bool HxModuleKevraTemplate::deployment(const bool&)" << failure_text
@@ -78,6 +94,13 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
 
 void HxModuleKevraTemplate::remove_restored_template()
 {
+    static const char kSignature[] = "void HxModuleKevraTemplate::remove_restored_template()";
+    if (!pending_template_name_.empty()) {
+        // Only the template: images it refers to are handled as below.
+        delete_templates_named(pending_template_name_, false, kSignature);
+        pending_template_name_.clear();
+        kelvomar::leftovers::forget("template-name");
+    }
     if (restored_template_id_.empty()) {
         return;
     }
@@ -88,9 +111,11 @@ void HxModuleKevraTemplate::remove_restored_template()
     const std::string command = "/usr/bin/onetemplate delete " + kelvomar::shell_quote(restored_template_id_);
     std::string output;
     if (hx_utils_common::execute_command(command, output) != 0) {
-        HxLogStream(HxLogLvl::Error) << "void HxModuleKevraTemplate::remove_restored_template()"
-                                     << ": can't delete the template: " << restored_template_id_ << std::endl;
+        HxLogStream(HxLogLvl::Error) << kSignature << ": can't delete the template: " << restored_template_id_
+                                     << std::endl;
         HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
+    } else {
+        kelvomar::leftovers::forget("template");
     }
     restored_template_id_.clear();
 }
@@ -104,6 +129,7 @@ void HxModuleKevraTemplate::handle_shutdown_signal()
             boost::system::error_code ignored;
             boost::filesystem::remove(import_file_in_use_, ignored);
             import_file_in_use_.clear();
+            kelvomar::leftovers::forget("import-file");
         }
         remove_restored_template();
         remove_restored_images();
@@ -113,9 +139,15 @@ void HxModuleKevraTemplate::handle_shutdown_signal()
 
 void HxModuleKevraTemplate::remove_restored_images()
 {
+    if (!pending_image_name_.empty()) {
+        delete_images_named(pending_image_name_, "void HxModuleKevraTemplate::remove_restored_images()");
+        pending_image_name_.clear();
+        kelvomar::leftovers::forget("image-name");
+    }
     for (const std::string& id : restored_image_ids_) {
         HxLogStream(HxLogLvl::Info) << "Removing the image " << id << " that this restore created" << std::endl;
         hx_opennebula_common::delete_image(id);
+        kelvomar::leftovers::forget("image " + id);
     }
     restored_image_ids_.clear();
 }

@@ -160,6 +160,42 @@ TEST(PauseSignals, TerminationEndsAPausedModule)
     EXPECT_TRUE(wait_until([&] { return !lock_signal_test::process_alive(engine); }, 10));
 }
 
+class StopThenTermination : public ::testing::TestWithParam<int> {};
+
+// A stop lands at some moment of a module that runs short commands back to
+// back (inside a command's start, its read or its wait, or between them), a
+// termination follows: the run ends with 17 and its clean-up, without any
+// continue signal.
+TEST_P(StopThenTermination, AroundCommandStartsEndsTheRunWithoutAContinue)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const std::string operation_dir = lock_signal_test::scratch_dir("op");
+    ModuleRun run({"-1", "-b", "res1", "-d", operation_dir, "-n", "arch1"},
+                  {{"KEVRA_TEST_BLOCK_IN", "prepare_resource_before_backup"}, {"KEVRA_TEST_COMMAND_LOOP", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << "the module did not reach its blocking hook: " << run.events() << run.out()
+                                  << run.err();
+    const pid_t below = run.child();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + 7 * GetParam()));
+    run.send(SIGTSTP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(GetParam() % 3));
+    run.send(SIGTERM);
+    EXPECT_EQ(run.wait(15), 17) << "the stopped run did not end with 17 within 15 s\n" << run.err();
+    EXPECT_TRUE(run.called("handle_shutdown_signal")) << "the clean-up did not run: " << run.events();
+    EXPECT_TRUE(run.called("release_resource_after_backup")) << "the backup's resources were not released: "
+                                                              << run.events();
+    EXPECT_TRUE(wait_until([&] { return !lock_signal_test::process_alive(below); }, 10))
+        << "the process below the module still runs";
+    EXPECT_FALSE(contains(module_log(), " continue working")) << "a continue was seen, none was sent";
+    EXPECT_TRUE(contains(module_log(), "Module was terminated. PID: " + std::to_string(run.pid())))
+        << "no termination record\n" << module_log();
+    // No lock is held any more: another process takes it at once.
+    lock_signal_test::Role next("lock", {}, {}, true);
+    ASSERT_EQ(next.ask("open kevra_test_module res1"), "opened");
+    EXPECT_EQ(next.ask("try"), "locked") << "the run's lock is still held";
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, StopThenTermination, ::testing::Range(0, 12));
+
 TEST(PauseSignals, StopInsideALogWriteDoesNotDeadlock)
 {
     KEVRA_REQUIRE_SANDBOX();

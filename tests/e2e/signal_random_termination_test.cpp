@@ -10,7 +10,8 @@
 // A termination during the checksum of a large FILE image stops the checksum
 // there: the run ends at once, with its clean-up.
 //
-// The loop is split into cases that run side by side; KEVRA_TERMINATION_ROUNDS
+// Some backups are also stopped (SIGTSTP) just before the termination and never
+// continued. The loop is split into cases that run side by side; KEVRA_TERMINATION_ROUNDS
 // sets the runs per case (scripts/termination-soak runs many more).
 #include <gtest/gtest.h>
 
@@ -35,9 +36,11 @@ namespace fs = boost::filesystem;
 using kevra_e2e::contains;
 using lock_signal_test::Role;
 
-// 200 backups and 100 restores in all.
+// 200 backups and 100 restores in all, and 20 stopped backups.
 constexpr int kBackupCases = 20;
 constexpr int kRestoreCases = 10;
+// Backups stopped (SIGTSTP) at a random moment and then terminated, never continued.
+constexpr int kStoppedBackupCases = 2;
 constexpr int kDefaultRounds = 10;
 // Liveness bound from the signal to the end of the run.
 constexpr double kEndWithin = 10;
@@ -92,9 +95,9 @@ protected:
 
     void expect_nothing_left() const
     {
-        EXPECT_EQ(platform_names("templates"), templates_before_);
-        EXPECT_EQ(platform_names("images"), images_before_);
-        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
+        EXPECT_EQ(platform_names("templates"), templates_before_) << "templates left behind";
+        EXPECT_EQ(platform_names("images"), images_before_) << "images left behind";
+        EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{}) << "files left in the safe directory";
         const fs::path locks("/opt/kelvomar/var/kelvomar-modules");
         if (fs::exists(locks)) {
             EXPECT_EQ(tree(locks.string()), std::vector<std::string>{}) << "a lock file is left";
@@ -133,20 +136,26 @@ protected:
     }
 
     // Runs the program and sends SIGTERM after a random delay within `window`
-    // seconds, unless it has ended by then.
-    Outcome run_and_terminate(const std::vector<std::string>& argv, double window)
+    // seconds, unless it has ended by then; with `stop_first` a SIGTSTP comes
+    // right before it (0 to 20 ms), and no SIGCONT ever.
+    Outcome run_and_terminate(const std::vector<std::string>& argv, double window, bool stop_first = false)
     {
         Outcome outcome;
         Role run(argv, {});
         const double delay = std::uniform_real_distribution<double>(0.0, window)(random_);
         if (!run.ended_within(delay)) {
+            if (stop_first) {
+                ::kill(run.pid(), SIGTSTP);
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random_)));
+            }
             ::kill(run.pid(), SIGTERM);
             outcome.signalled = true;
             const auto sent = std::chrono::steady_clock::now();
             EXPECT_TRUE(run.ended_within(kEndWithin))
                 << "the run did not end within " << kEndWithin << " s after the signal (sent after " << delay
                 << " s)";
-            EXPECT_LT(seconds_since(sent), kEndWithin);
+            EXPECT_LT(seconds_since(sent), kEndWithin) << "time from the signal to the end of the run";
         }
         outcome.status = run.wait(0);
         outcome.out = run.out();
@@ -158,20 +167,23 @@ protected:
     void expect_status(const Outcome& outcome, const std::string& completed) const
     {
         if (outcome.status == 17) {
-            EXPECT_TRUE(outcome.signalled);
-            EXPECT_TRUE(contains(outcome.out, "Module was terminated. PID: ")) << outcome.out;
+            EXPECT_TRUE(outcome.signalled) << "exit status 17 without a signal";
+            EXPECT_TRUE(contains(outcome.out, "Module was terminated. PID: ")) << "no termination record\n"
+                                                                                 << outcome.out;
             return;
         }
         EXPECT_TRUE(outcome.status == 0 || (outcome.signalled && outcome.status == 128 + SIGTERM))
             << "exit status " << outcome.status << "\n"
             << outcome.out;
-        EXPECT_TRUE(contains(outcome.out, completed)) << outcome.out;
+        EXPECT_TRUE(contains(outcome.out, completed)) << "a run that was not terminated did not complete\n"
+                                                      << outcome.out;
     }
 
     std::mt19937 random_;
 };
 
 class RandomBackupTermination : public RandomTermination {};
+class RandomStoppedBackupTermination : public RandomTermination {};
 class RandomRestoreTermination : public RandomTermination {};
 
 TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
@@ -181,7 +193,7 @@ TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
     // A whole backup, for the window of the random moments.
     const auto start = std::chrono::steady_clock::now();
     const auto reference = kevra_test::run_program(backup);
-    ASSERT_EQ(reference.exit_status, 0) << reference.out << reference.err;
+    ASSERT_EQ(reference.exit_status, 0) << "the reference backup failed\n" << reference.out << reference.err;
     const double window = seconds_since(start) * 1.1;
     expect_no_working_directory(op_dir_);
 
@@ -194,19 +206,45 @@ TEST_P(RandomBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
     }
 }
 
+// The stop lands anywhere (a command's start among the places), the
+// termination follows: 17, nothing left, without a continue. The moments stay
+// well inside the run: a stop after the run has put back the default
+// dispositions would stop the process for good, as it should.
+TEST_P(RandomStoppedBackupTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
+{
+    const std::vector<std::string> backup =
+        program_path_and({"-1", "-b", "web", "-d", op_dir_, "-n", "bk1", "-m", kServer, "-T", kTask});
+    const auto start = std::chrono::steady_clock::now();
+    const auto reference = kevra_test::run_program(backup);
+    ASSERT_EQ(reference.exit_status, 0) << "the reference backup failed\n" << reference.out << reference.err;
+    const double window = seconds_since(start) * 0.7;
+    expect_no_working_directory(op_dir_);
+
+    for (int round = 0; round < rounds() && !HasFailure(); ++round) {
+        SCOPED_TRACE("stopped backup " + std::to_string(round));
+        const Outcome outcome = run_and_terminate(backup, window, true);
+        if (outcome.signalled) {
+            EXPECT_EQ(outcome.status, 17) << "exit status of a stopped and terminated run\n" << outcome.out;
+        }
+        expect_status(outcome, "completed successfully");
+        expect_nothing_left();
+        expect_no_working_directory(op_dir_);
+    }
+}
+
 TEST_P(RandomRestoreTermination, EveryRunEndsWithSeventeenAndLeavesNothing)
 {
     back_up("web");
     // A whole restore, for the window of the random moments; what it made goes again.
     const auto start = std::chrono::steady_clock::now();
     const auto reference = run_module(restore_arguments());
-    ASSERT_EQ(reference.exit_status, 0) << reference.out << log();
+    ASSERT_EQ(reference.exit_status, 0) << "the reference restore failed\n" << reference.out << log();
     const double window = seconds_since(start) * 1.1;
     const auto remove_restored = [this] {
         platform_.shell("/usr/bin/onetemplate delete web-2 --recursive");
     };
     remove_restored();
-    ASSERT_EQ(platform_names("images"), images_before_);
+    ASSERT_EQ(platform_names("images"), images_before_) << "the reference restore's images were not removed";
     expect_no_working_directory(restore_dir_);
 
     for (int round = 0; round < rounds() && !HasFailure(); ++round) {
@@ -234,13 +272,15 @@ TEST_F(TerminationTest, RestoreWaitingForAnImageRemovesWhatItMade)
         [&] { return contains(log(), "Trying to restore the image: web-2-disk-1"); }, 60))
         << log();
     ASSERT_TRUE(lock_signal_test::wait_until(
-        [&] { return contains(platform_.fixture({"list", "images"}), "web-2-disk-1"); }, 20));
+        [&] { return contains(platform_.fixture({"list", "images"}), "web-2-disk-1"); }, 20))
+        << "the image web-2-disk-1 was not created";
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a few state queries later
     ASSERT_FALSE(tree("/var/tmp").empty()) << "the file handed to the platform";
 
     ::kill(run.pid(), SIGTERM);
-    EXPECT_EQ(run.wait(kEndWithin), 17) << run.out() << run.err();
-    EXPECT_TRUE(contains(log(), "Module was terminated. PID: " + std::to_string(run.pid()))) << log();
+    EXPECT_EQ(run.wait(kEndWithin), 17) << "exit status\n" << run.out() << run.err();
+    EXPECT_TRUE(contains(log(), "Module was terminated. PID: " + std::to_string(run.pid())))
+        << "no termination record\n" << log();
     expect_nothing_left();
     for (fs::directory_iterator it(restore_dir_), end; it != end; ++it) {
         EXPECT_FALSE(fs::is_directory(it->symlink_status())) << "left behind: " << it->path();
@@ -299,5 +339,6 @@ TEST_F(TerminationTest, ChecksumOfALargeImageStopsAtTheSignal)
 
 INSTANTIATE_TEST_SUITE_P(Cases, RandomBackupTermination, ::testing::Range(0, kBackupCases));
 INSTANTIATE_TEST_SUITE_P(Cases, RandomRestoreTermination, ::testing::Range(0, kRestoreCases));
+INSTANTIATE_TEST_SUITE_P(Cases, RandomStoppedBackupTermination, ::testing::Range(0, kStoppedBackupCases));
 
 }  // namespace

@@ -74,13 +74,13 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
     ModuleRun run(arguments(c.operation, operation_dir), {{"KEVRA_TEST_BLOCK_IN", c.block_in}});
     ASSERT_TRUE(run.wait_ready()) << run.err();
     const pid_t below = run.child();
-    ASSERT_TRUE(process_alive(below));
+    ASSERT_TRUE(process_alive(below)) << "the process below the module runs";
     if (c.operation == Operation::restore && std::string(c.block_in) == "before_restore") {
         ASSERT_TRUE(path_exists(restore_dir)) << "the run has defined its restore directory";
     }
 
     run.send(c.signal);
-    EXPECT_EQ(run.wait(), 17) << run.err();
+    EXPECT_EQ(run.wait(), 17) << "exit status\n" << run.err();
 
     if (c.ends_below && !c.cleans_up) {
         EXPECT_FALSE(process_alive(below)) << "the process below the module outlived it";
@@ -89,20 +89,21 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
             << "the process below the module still runs";
     }
     ::kill(below, SIGKILL);
-    EXPECT_EQ(run.called("handle_shutdown_signal"), c.cleans_up) << run.events();
-    EXPECT_EQ(run.called("release_resource_after_backup"), c.expect_release) << run.events();
+    EXPECT_EQ(run.called("handle_shutdown_signal"), c.cleans_up) << "whether the clean-up hook ran\n" << run.events();
+    EXPECT_EQ(run.called("release_resource_after_backup"), c.expect_release)
+        << "whether the backup's resources were released\n" << run.events();
     EXPECT_NE(module_log().find("Module was terminated. PID: " + std::to_string(run.pid())), std::string::npos)
-        << module_log();
+        << "no termination record\n" << module_log();
     EXPECT_TRUE(path_exists(operation_dir + "/agent-file")) << "the agent's operation directory was touched";
     if (c.operation == Operation::restore) {
-        EXPECT_EQ(path_exists(restore_dir), c.restore_dir_left);
+        EXPECT_EQ(path_exists(restore_dir), c.restore_dir_left) << "whether the restore directory is left";
     }
     if (c.operation != Operation::check_client) {
         // No lock is held any more: another process takes it at once.
         Role next("lock", {}, {}, true);
         const std::string pair = c.operation == Operation::backup ? "kevra_test_module res1" : "kevra_test_module 42";
-        ASSERT_EQ(next.ask("open " + pair), "opened");
-        EXPECT_EQ(next.ask("try"), "locked");
+        ASSERT_EQ(next.ask("open " + pair), "opened") << "another process can open the lock";
+        EXPECT_EQ(next.ask("try"), "locked") << "the run's lock is still held";
     }
 }
 
@@ -136,10 +137,10 @@ TEST(TerminationSafety, SignalInsideALogWriteDoesNotDeadlock)
     ModuleRun run({"-t"}, {{"KEVRA_TEST_BLOCK_IN", "check_client"},
                            {"KEVRA_TEST_TRAP_SIGNAL", std::to_string(SIGTERM)},
                            {"KEVRA_TEST_SHUTDOWN_LIMIT", "20"}});
-    EXPECT_EQ(run.wait(40), 17);
+    EXPECT_EQ(run.wait(40), 17) << "exit status";
     EXPECT_NE(run.out().find("Module was terminated. PID: " + std::to_string(run.pid())), std::string::npos)
-        << run.out() << run.err();
-    EXPECT_EQ(run.err().find("did not end in time"), std::string::npos) << run.err();
+        << "no termination record\n" << run.out() << run.err();
+    EXPECT_EQ(run.err().find("did not end in time"), std::string::npos) << "the deadline fired\n" << run.err();
 }
 
 TEST(TerminationSafety, StuckCleanUpEndsAfterTheTimeLimit)
@@ -150,8 +151,29 @@ TEST(TerminationSafety, StuckCleanUpEndsAfterTheTimeLimit)
                            {"KEVRA_TEST_SHUTDOWN_LIMIT", "1"}});
     ASSERT_TRUE(run.wait_ready()) << run.err();
     run.send(SIGTERM);
-    EXPECT_EQ(run.wait(20), 17);
-    EXPECT_NE(run.err().find("Module termination clean-up did not end in time"), std::string::npos) << run.err();
+    EXPECT_EQ(run.wait(20), 17) << "exit status";
+    EXPECT_NE(run.err().find("Module termination clean-up did not end in time"), std::string::npos)
+        << "no record of the deadline\n" << run.err();
+}
+
+TEST(TerminationSafety, StuckCleanUpNamesWhatItLeavesBehind)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    const std::string operation_dir = lock_signal_test::scratch_dir("op");
+    ModuleRun run({"-1", "-b", "res3", "-d", operation_dir, "-n", "arch3"},
+                  {{"KEVRA_TEST_BLOCK_IN", "prepare_resource_before_backup"},
+                   {"KEVRA_TEST_HANG_SHUTDOWN", "1"},
+                   {"KEVRA_TEST_SHUTDOWN_LIMIT", "1"}});
+    ASSERT_TRUE(run.wait_ready()) << run.err();
+    run.send(SIGTERM);
+    EXPECT_EQ(run.wait(20), 17) << "exit status";
+    const std::string left = "Left behind: the directory " + operation_dir + "/arch3.snap_dir";
+    EXPECT_NE(run.err().find("Error: Module termination clean-up did not end in time"), std::string::npos)
+        << "no Error record of the deadline on standard error\n" << run.err();
+    EXPECT_NE(run.err().find(left), std::string::npos) << "the record does not name the snapshot directory\n"
+                                                        << run.err();
+    EXPECT_NE(module_log().find(left), std::string::npos) << "the log has no record naming the snapshot directory\n"
+                                                          << module_log();
 }
 
 TEST(TerminationSafety, SecondSignalDuringCleanUpDoesNotRestartIt)
@@ -164,14 +186,14 @@ TEST(TerminationSafety, SecondSignalDuringCleanUpDoesNotRestartIt)
     run.send(SIGTERM);
     run.send(SIGTERM);
     run.send(SIGINT);
-    EXPECT_EQ(run.wait(), 17);
+    EXPECT_EQ(run.wait(), 17) << "exit status";
     const std::string events = run.events();
     std::size_t releases = 0;
     for (std::size_t at = events.find("release_resource_after_backup"); at != std::string::npos;
          at = events.find("release_resource_after_backup", at + 1)) {
         ++releases;
     }
-    EXPECT_EQ(releases, 1u) << events;
+    EXPECT_EQ(releases, 1u) << "the clean-up ran more than once\n" << events;
 }
 
 }  // namespace

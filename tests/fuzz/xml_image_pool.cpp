@@ -1,4 +1,5 @@
-// "oneimage list -x": the IDs and names of the image pool.
+// "oneimage list -x": the IDs and names of the image pool, and the IDs of the
+// images of one name.
 #include <cstddef>
 #include <cstdint>
 
@@ -15,5 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     xmlNode* root = xmlDocGetRootElement(doc.get());
     (void)image_pool_field_texts(root, "ID");
     (void)image_pool_field_texts(root, "NAME");
+    (void)image_ids_named(root, "web-2-disk-0");
+    (void)image_ids_named(root, "");
     return 0;
 }

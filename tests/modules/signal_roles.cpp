@@ -9,6 +9,9 @@
 //   KEVRA_TEST_BLOCK_IN     hook that blocks: load_module_config, resource_exists,
 //                           prepare_resource_before_backup, before_restore, check_client
 //   KEVRA_TEST_ENGINE       "1": the blocking hook's child stands for the engine
+//   KEVRA_TEST_COMMAND_LOOP "1": the blocking hook runs short shell commands
+//                           back to back (through execute_command) instead of
+//                           sleeping between its rounds
 //   KEVRA_TEST_TRAP_SIGNAL  signal number raised from inside a shared log
 //                           destination's write, while its mutex is held
 //   KEVRA_TEST_HANG_SHUTDOWN "1": the termination clean-up never returns
@@ -36,6 +39,7 @@
 #include <boost/filesystem.hpp>
 
 #include "common/hx_logger.h"
+#include "common/hx_utils_common.h"
 #include "common/termination.h"
 #include "modules/hx_module_signal_handler.h"
 #include "modules/hx_module_universal.h"
@@ -225,6 +229,7 @@ private:
             event("trap_record_written");
         }
         write_file(dir_ + "/ready", std::to_string(child) + "\n");
+        const bool command_loop = env("KEVRA_TEST_COMMAND_LOOP") == "1";
         long ticks = 0;
         // Two minutes at most, so that a forgotten process ends by itself.
         for (int round = 0; round < 6000; ++round) {
@@ -236,6 +241,14 @@ private:
             if (::waitpid(child, &status, WNOHANG) == child) {
                 event("child_ended");
                 return;
+            }
+            if (command_loop) {
+                // Most of the time inside a command's start, read or wait.
+                for (int command = 0; command < 20; ++command) {
+                    std::string output;
+                    hx_utils_common::execute_command("true", output);
+                }
+                continue;
             }
             // The module's waits are safe points, where a termination stops it.
             kelvomar::termination::sleep_for(std::chrono::milliseconds(20));

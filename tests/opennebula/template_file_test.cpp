@@ -167,6 +167,8 @@ TEST_F(TemplateFile, DiskOwnersPickOneImageOfTheName)
     EXPECT_EQ(hx::owned_image_ids(root, "db", "UID", "1"), std::vector<std::string>{"3"});
     EXPECT_TRUE(hx::owned_image_ids(root, "db", "UNAME", "carol").empty());
     EXPECT_TRUE(hx::owned_image_ids(root, "d", "UNAME", "bob").empty()) << "names match whole";
+    EXPECT_EQ(hx::image_ids_named(root, "db"), (std::vector<std::string>{"3", "4"})) << "every owner's image";
+    EXPECT_TRUE(hx::image_ids_named(root, "d").empty()) << "names match whole";
 }
 
 TEST_F(TemplateFile, RenameTheTemplate)

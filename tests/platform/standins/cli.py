@@ -5,6 +5,7 @@ import fnmatch
 import os
 import re
 import sys
+import time
 import traceback
 
 import state
@@ -142,6 +143,10 @@ def run(tool_path, handler, before_call=None):
     if fault and fault.get("malformed"):
         text = "".join(answer.out)
         answer.out = [text[: len(text) // 2]]
+    if fault and "hang" in fault:
+        # The work is done and saved, the state unlocked; the answer (the
+        # new object's ID) is held back, as by a command that hangs.
+        time.sleep(fault["hang"])
     emit(answer, status)
 
 

@@ -239,7 +239,7 @@ def cmd_fault(p, a):
     if a.times is not None:
         fault["times"] = a.times
     kinds = 0
-    for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by"):
+    for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang"):
         value = getattr(a, key)
         if value is not None:
             fault[key] = value
@@ -551,6 +551,7 @@ def parser():
     v.add_argument("--line-end", choices=["lf", "cr", "crlf"])
     v.add_argument("--trailing")
     v.add_argument("--name-taken-by", metavar="OWNER")
+    v.add_argument("--hang", type=float, metavar="SECONDS")
     v.add_argument("--name-glob")
     v.add_argument("--stuck-locked", action="store_true")
     v.add_argument("--then-state", type=int)
