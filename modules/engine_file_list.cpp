@@ -3,8 +3,11 @@
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
+#include "common/new_paths.h"
 
+#include <cerrno>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -33,23 +36,37 @@ bool HxModuleUniversal::add_to_hxfd_list_file(const std::string& path,
             return false;
         }
     }
-    std::ofstream file(path, append ? std::ios::out | std::ios::app : std::ios::out | std::ios::trunc);
-    if (!file) {
+    // The list is written into a new file that then takes the list's name: a
+    // link standing under that name is refused, never written through.
+    using namespace kelvomar::new_paths;
+    const auto refuse = [&path](int error) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": " << "can't create hxfd list file" << std::endl;
+        HxLogStream(HxLogLvl::Error) << kSignature << ": " << new_paths_error(path, error) << std::endl;
         return false;
+    };
+    if (const int error = check_replaceable(path)) {
+        return refuse(error);
+    }
+    std::string text;
+    if (append && entry_at(path) == entry_kind::regular) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream old;
+        old << in.rdbuf();
+        if (!in) {
+            return refuse(EIO);
+        }
+        text = old.str();
     }
     if (!append) {
         HxLogStream(HxLogLvl::Info) << kRecord << kHeader << std::endl;
-        file << kHeader << "\n";
+        text += std::string(kHeader) + "\n";
     }
     for (const auto& entry : entries) {
         HxLogStream(HxLogLvl::Info) << kRecord << entry.first << " : " << entry.second << std::endl;
-        file << "   " << entry.first << " : " << entry.second << "\n";
+        text += "   " + entry.first + " : " + entry.second + "\n";
     }
-    file.close();
-    if (!file) {
-        HxLogStream(HxLogLvl::Error) << kSignature << ": " << "can't create hxfd list file" << std::endl;
-        return false;
+    if (const int error = replace_file(path, text)) {
+        return refuse(error);
     }
     return true;
 }

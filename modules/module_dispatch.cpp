@@ -7,10 +7,12 @@
 #include <iostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/hx_logger.h"
 #include "common/hx_version.h"
 #include "common/leftovers.h"
+#include "common/new_paths.h"
 #include "common/quoting.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
@@ -26,19 +28,14 @@ std::string quoted(const std::string& text)
     return kelvomar::as_quoted(text, '"', '\\');
 }
 
-// A directory made for this run: removed again, with what it holds, when the
-// run leaves it behind (the closing steps remove it themselves on success).
-// `created` tells the termination's clean-up, which does not unwind the run,
-// that it has to remove the directory.
+// A directory of this run: made new, or a real directory that is already
+// there taken as it is, and removed again, with what it holds, when the run
+// leaves it behind and made it (the closing steps remove it themselves on
+// success). `created` tells the termination's clean-up, which does not unwind
+// the run, that it has to remove the directory.
 class CreatedDirectory {
 public:
-    CreatedDirectory(std::string path, bool& created) : path_(std::move(path)), created_(created)
-    {
-        created_ = boost::filesystem::create_directories(path_);
-        if (created_) {
-            kelvomar::leftovers::note("directory " + path_, "the directory " + path_);
-        }
-    }
+    CreatedDirectory(std::string path, bool& created) : path_(std::move(path)), created_(created) { created_ = false; }
     ~CreatedDirectory()
     {
         if (!created_) {
@@ -53,10 +50,32 @@ public:
     CreatedDirectory(const CreatedDirectory&) = delete;
     CreatedDirectory& operator=(const CreatedDirectory&) = delete;
 
+    // Makes the directory, or takes the real directory that stands there
+    // (never a link). 0 or the errno of the cause (kelvomar::new_paths).
+    int make()
+    {
+        bool made = false;
+        const int error = kelvomar::new_paths::use_or_make_directory(path_, false, made);
+        created_ = made;
+        if (made) {
+            kelvomar::leftovers::note("directory " + path_, "the directory " + path_);
+        }
+        return error;
+    }
+
 private:
     std::string path_;
     bool& created_;
 };
+
+// Logs why a path of the operation directory can't be used by a backup; the
+// backup's failure status.
+unsigned int refuse_backup_path(const std::string& what, const std::string& path, int error)
+{
+    HxLogStream(HxLogLvl::Error) << "Backup module: " << what << " can't be used: "
+                                 << kelvomar::new_paths::new_paths_error(path, error) << std::endl;
+    return 6;
+}
 
 // Removes the directory a reference snapshot was unpacked into, if any, when
 // the run leaves its scope.
@@ -97,6 +116,11 @@ private:
     // 0 when the configuration is loaded, otherwise 2.
     unsigned int load_config();
     unsigned int backup();
+    // 0 when the operation directory, the snapshot directory and its leveldb
+    // directory are real directories (made when missing) and nothing but a
+    // file of a single link stands where the engine and the closing steps
+    // write; otherwise the failure status.
+    unsigned int backup_paths(CreatedDirectory& snapshot_directory);
     unsigned int restore();
     unsigned int apply_replica();
     unsigned int delete_from_storage();
@@ -207,7 +231,9 @@ unsigned int Dispatch::backup()
     // A backup that does not reach its closing leaves no snapshot directory,
     // and no unpacked reference snapshot, behind.
     CreatedDirectory snapshot_directory(module_.snapshot_directory_path(), snapshot_directory_created_);
-    boost::filesystem::create_directories(module_.leveldb_directory_path());
+    if (const unsigned int status = backup_paths(snapshot_directory)) {
+        return status;
+    }
     const ReferenceSnapshotCleanup reference_cleanup(module_);
 
     if (options_.local_restrictions) {
@@ -252,6 +278,38 @@ unsigned int Dispatch::backup()
         return 6;
     }
     return finished();
+}
+
+unsigned int Dispatch::backup_paths(CreatedDirectory& snapshot_directory)
+{
+    using namespace kelvomar::new_paths;
+    // Others may write to the operation directory: a link standing under one
+    // of the run's names would have the run write into what it points to.
+    bool made = false;
+    int error = use_or_make_directory(options_.tmp_operation_directory, true, made);
+    if (error != 0) {
+        return refuse_backup_path("the operation directory", options_.tmp_operation_directory, error);
+    }
+    if ((error = snapshot_directory.make()) != 0) {
+        return refuse_backup_path("the snapshot directory", module_.snapshot_directory_path(), error);
+    }
+    const std::string leveldb = module_.leveldb_directory_path();
+    if ((error = use_or_make_directory(leveldb, false, made)) != 0) {
+        return refuse_backup_path("the leveldb directory", leveldb, error);
+    }
+    std::vector<std::string> outputs = {module_.meta_filename(), module_.snapshot_filename()};
+    if (options_.autonomous) {
+        outputs.push_back(module_.archive_filename());
+    }
+    if (options_.dgst) {
+        outputs.push_back(module_.archive_sign_filename());
+    }
+    for (const std::string& file : outputs) {
+        if ((error = check_replaceable(file)) != 0) {
+            return refuse_backup_path("the file", file, error);
+        }
+    }
+    return 0;
 }
 
 // Operation 11.

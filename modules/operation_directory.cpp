@@ -4,11 +4,13 @@
 
 #include "common/hx_logger.h"
 #include "common/leftovers.h"
+#include "common/new_paths.h"
 
 #include <boost/filesystem.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <exception>
 
 namespace {
@@ -35,6 +37,16 @@ std::string autonomous_restore_name(const std::string& archive_name)
     const std::size_t begin = first + separator.size();
     const std::size_t next = lowered.find(separator, begin);
     return stem.substr(begin, next == std::string::npos ? std::string::npos : next - begin);
+}
+
+// 0 when `error` is 0; otherwise logs why `directory` can't be used and gives 1.
+int refuse_restore_directory(const std::string& directory, int error)
+{
+    if (error == 0)
+        return 0;
+    HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": can't use the restore directory "
+                                 << kelvomar::new_paths::new_paths_error(directory, error) << std::endl;
+    return 1;
 }
 
 }  // namespace
@@ -88,14 +100,23 @@ int HxModuleUniversal::define_restore_directory()
                                              << options_.archive_to_patch << std::endl;
                 return 1;
             }
+            if (!directory.empty()) {
+                const int error = kelvomar::new_paths::check_real_directory(directory);
+                if (error == ELOOP || error == ENOTDIR) {
+                    return refuse_restore_directory(directory, error);
+                }
+            }
             directory += "/" + options_.archive_to_patch + ".rest";
-            if (!fs::exists(directory)) {
+            const int error = kelvomar::new_paths::check_real_directory(directory);
+            if (error == ENOENT) {
                 HxLogStream(HxLogLvl::Error) << kRestoreSignature
                                              << ": catalog 'archive to patch' doesn't exist: " << directory
                                              << std::endl;
                 return 1;
             }
-            return 0;
+            // The earlier archives of the chain are there: only in a real
+            // directory, never in what a link points to.
+            return refuse_restore_directory(directory, error);
         }
         const std::string name = options_.autonomous && client_defined_storages_.empty()
                                      ? autonomous_restore_name(options_.archive_name)
@@ -107,13 +128,22 @@ int HxModuleUniversal::define_restore_directory()
                                          << std::endl;
             return 1;
         }
+        // The engine and the module write into the restore directory: it is
+        // made new, or a real directory of an earlier run is used, never a link.
+        bool made = false;
+        if (!directory.empty()) {
+            const int error = kelvomar::new_paths::use_or_make_directory(directory, true, made);
+            if (error != 0) {
+                return refuse_restore_directory(directory, error);
+            }
+        }
         directory += "/" + name + ".rest";
-        if (!fs::exists(directory)) {
-            fs::create_directories(directory);
-            restore_directory_created_ = true;
+        const int error = kelvomar::new_paths::use_or_make_directory(directory, false, made);
+        restore_directory_created_ = made;
+        if (made) {
             kelvomar::leftovers::note("restore-directory", "the directory " + directory);
         }
-        return 0;
+        return refuse_restore_directory(directory, error);
     } catch (const fs::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": filesystem error: " << e.what() << std::endl;
     } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/new_paths.h"
 #include "common/quoting.h"
 #include "common/shell_quote.h"
 #include "modules/shell_escaping.h"
@@ -13,6 +14,8 @@
 #include <boost/filesystem.hpp>
 
 #include <stdlib.h>
+
+#include <cerrno>
 
 #include <exception>
 #include <vector>
@@ -58,6 +61,38 @@ PrivateUnpackFolders& private_unpack_folders()
     return folders;
 }
 
+// Makes `folder` new for an unpacked snapshot file: a real directory of an
+// earlier run there is removed first; a link or anything else there is refused,
+// as is an operation directory that is not a real directory. False after logging.
+bool make_unpack_folder(const std::string& folder)
+{
+    using namespace kelvomar::new_paths;
+    const auto refuse = [](const std::string& path, int error) {
+        HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": can't unpack into " << new_paths_error(path, error)
+                                     << std::endl;
+        return false;
+    };
+    const std::string parent = fs::path(folder).parent_path().string();
+    bool made = false;
+    if (const int error = use_or_make_directory(parent, true, made)) {
+        return refuse(parent, error);
+    }
+    switch (entry_at(folder)) {
+    case entry_kind::missing: break;
+    case entry_kind::directory:
+        HxLogStream(HxLogLvl::Warning) << kUnpackSignature << ": Removing already existing directory " << folder
+                                       << std::endl;
+        fs::remove_all(folder);
+        break;
+    case entry_kind::link: return refuse(folder, ELOOP);
+    default: return refuse(folder, ENOTDIR);
+    }
+    if (const int error = make_new_directory(folder)) {
+        return refuse(folder, error);
+    }
+    return true;
+}
+
 }  // namespace
 
 int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
@@ -97,14 +132,12 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
         }
         reference_snapshot_directory_ = folder;
     } else {
-        reference_snapshot_directory_ =
+        const std::string folder =
             options_.tmp_operation_directory + "/" + path.filename().stem().string() + ".snap_dir";
-        if (fs::exists(reference_snapshot_directory_)) {
-            HxLogStream(HxLogLvl::Warning) << kUnpackSignature << ": Removing already existing directory "
-                                           << reference_snapshot_directory_ << std::endl;
-            fs::remove_all(reference_snapshot_directory_);
+        if (!make_unpack_folder(folder)) {
+            return 12;
         }
-        fs::create_directories(reference_snapshot_directory_);
+        reference_snapshot_directory_ = folder;
     }
 
     std::string directory = reference_snapshot_directory_;
@@ -142,14 +175,28 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
 
 int HxModuleUniversal::pack_snapshot_file() const
 {
+    // tar writes into a file of this run's own, which then takes the snapshot
+    // file's name: a link standing there is never written through.
+    const std::string target = snapshot_filename();
+    kelvomar::new_paths::new_file packed(target);
+    if (packed.error() != 0) {
+        HxLogStream(HxLogLvl::Error) << "Unable to pack snapshot file: "
+                                     << kelvomar::new_paths::new_paths_error(target, packed.error()) << std::endl;
+        return 12;
+    }
     const std::string command = "cd " + kelvomar::shell_quote(snapshot_directory_path()) + " && " + "/bin/tar" +
-                                " czf " + kelvomar::shell_quote(snapshot_filename()) + " .";
+                                " czf " + kelvomar::shell_quote(packed.descriptor_path()) + " .";
     std::string output;
     const int code = hx_utils_common::execute_command(command, output);
     if (code != 0) {
         HxLogStream(HxLogLvl::Debug) << kPackSignature << ": command: '" << command << "' returned code: " << code
                                      << " result: " << output << std::endl;
         HxLogStream(HxLogLvl::Error) << "Unable to pack snapshot file: " << output << std::endl;
+        return 12;
+    }
+    if (const int error = packed.commit()) {
+        HxLogStream(HxLogLvl::Error) << "Unable to pack snapshot file: "
+                                     << kelvomar::new_paths::new_paths_error(target, error) << std::endl;
         return 12;
     }
     return 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "common/new_paths.h"
 #include "opennebula/layer_log.h"
 
 namespace hx_opennebula_common {
@@ -201,16 +202,18 @@ void remove_element(xmlNode* element)
 
 int save_document(xmlDoc* doc, const std::string& path)
 {
-    const std::string partial = path + ".partial";
-    if (xmlSaveFormatFile(partial.c_str(), doc, 1) == -1) {
-        std::remove(partial.c_str());
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemory(doc, &text, &size, 1);
+    if (text == nullptr || size < 0) {
+        xmlFree(text);
         return -1;
     }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
-        return -1;
-    }
-    return 0;
+    const std::string content(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+    xmlFree(text);
+    // A new file of its own takes the name: a link standing beside or at
+    // `path` is never written through.
+    return kelvomar::new_paths::replace_file(path, content) == 0 ? 0 : -1;
 }
 
 }  // namespace hx_opennebula_common

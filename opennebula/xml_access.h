@@ -76,8 +76,10 @@ void set_element_text(xmlNode* element, const std::string& text);
 void remove_element(xmlNode* element);
 
 // Writes `doc` formatted (indented, with the XML declaration) to `path`. It is
-// written beside `path` first and renamed over it, so a failed save leaves no
-// partial file at `path`. 0 on success, -1 on failure.
+// written into a new file beside `path` first and renamed over it, so a failed
+// save leaves no partial file at `path` and a link is never written through;
+// a link or anything but a regular file of a single link at `path` makes it fail.
+// 0 on success, -1 on failure.
 int save_document(xmlDoc* doc, const std::string& path);
 
 }  // namespace hx_opennebula_common

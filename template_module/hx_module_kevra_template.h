@@ -196,10 +196,11 @@ protected:
     std::string restore_template_name_;
 
     // What this backup run has created, so that the clean-up removes only that:
-    // the staging directory and the engine file list (after the archive name
-    // was accepted), and the clone, by the ID its clone command printed (a
-    // started command that printed none leaves nothing to delete).
-    bool backup_staging_started_ = false;
+    // the staging directory and the engine file list (each once this run made
+    // it), and the clone, by the ID its clone command printed (a started
+    // command that printed none leaves nothing to delete).
+    bool archive_directory_created_ = false;
+    bool resource_list_written_ = false;
     bool clone_requested_ = false;
     std::string clone_id_;
     // The clone command was ended by a termination before it told what it

@@ -5,13 +5,14 @@
 #include <boost/filesystem.hpp>
 
 #include <exception>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/hx_logger.h"
 #include "common/leftovers.h"
+#include "common/new_paths.h"
 #include "opennebula/image_record.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_records.h"
@@ -67,7 +68,13 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
         return false;
     }
     options_.resource_list_file = options_.tmp_operation_directory + "/" + clone + "." + "hxfd.list";
-    backup_staging_started_ = true;
+    // The list is written last, into the operation directory: a link standing
+    // under its name is refused now, before anything is made.
+    if (const int error = kelvomar::new_paths::check_replaceable(options_.resource_list_file)) {
+        log_prepare_error(": can't write the resource list file " +
+                          kelvomar::new_paths::new_paths_error(options_.resource_list_file, error));
+        return false;
+    }
 
     const auto clean_up = [this]() {
         clean_after_backup();
@@ -81,22 +88,22 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
     const std::string directory = archive_directory_path();
     try {
         // The staging directory is this run's own: whatever an earlier run left
-        // there (an exported Ceph image among it) would be archived or block the export.
+        // there (an exported Ceph image among it) would be archived or block the
+        // export. A link there goes as a link (what it points to stays), and the
+        // directory is then made new.
         if (fs::exists(fs::symlink_status(directory))) {
             HxLogStream(HxLogLvl::Info) << "Removing an earlier archive directory: " << directory << std::endl;
             fs::remove_all(directory);
         }
-        fs::create_directories(directory);
-        kelvomar::leftovers::note("archive-directory", "the directory " + directory);
-        kelvomar::leftovers::note("list-file", "the file " + options_.resource_list_file);
-        if (!fs::is_directory(directory)) {
-            return fail(": can't create directory: " + directory);
+        if (const int error = kelvomar::new_paths::make_new_directory(directory)) {
+            return fail(": can't create directory: " + kelvomar::new_paths::new_paths_error(directory, error));
         }
+        archive_directory_created_ = true;
+        kelvomar::leftovers::note("archive-directory", "the directory " + directory);
         if (!only_config) {
             const std::string marker = snapshot_directory_path() + "/" + kevra_template::kImageIdsMarkerName;
-            std::ofstream file(marker, std::ios::trunc);
-            if (!file) {
-                return fail(": can't create " + marker);
+            if (const int error = kelvomar::new_paths::replace_file(marker, std::string())) {
+                return fail(": can't create " + kelvomar::new_paths::new_paths_error(marker, error));
             }
         }
     } catch (const fs::filesystem_error& e) {
@@ -122,8 +129,8 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
         }
 
         const std::string list_path = directory + "/" + kevra_template::kImageListName;
-        std::ofstream list(list_path, std::ios::trunc);
-        if (!list) {
+        std::ostringstream list;
+        if (kelvomar::new_paths::entry_at(list_path) != kelvomar::new_paths::entry_kind::missing) {
             return fail(std::string(": can't create ") + kevra_template::kImageListName);
         }
         if (!files.add(list_path, kevra_template::kImageListName)) {
@@ -142,9 +149,8 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
                 return clean_up();
             }
         }
-        list.close();
-        if (!list) {
-            return fail(std::string(": can't write ") + kevra_template::kImageListName);
+        if (const int error = kelvomar::new_paths::replace_file(list_path, list.str())) {
+            return fail(std::string(": can't write ") + kelvomar::new_paths::new_paths_error(list_path, error));
         }
 
         // What is staged is the same for every backup type, and the engine is
@@ -157,6 +163,8 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
         if (!add_to_hxfd_list_file(options_.resource_list_file, files.entries(), false)) {
             return fail(": failed to add paths to the resource list file: " + options_.resource_list_file);
         }
+        resource_list_written_ = true;
+        kelvomar::leftovers::note("list-file", "the file " + options_.resource_list_file);
         return true;
     } catch (const fs::filesystem_error& e) {
         return fail(std::string(": filesystem_error: ") + e.what());

@@ -26,18 +26,20 @@ int HxModuleKevraTemplate::clean_after_backup()
 {
     const std::string signature = __PRETTY_FUNCTION__;
     try {
-        if (backup_staging_started_) {
+        if (archive_directory_created_) {
             const std::string directory = archive_directory_path();
-            if (fs::exists(directory)) {
+            if (fs::exists(fs::symlink_status(directory))) {
                 HxLogStream(HxLogLvl::Info) << "Removing the archive directory: " << directory << std::endl;
                 fs::remove_all(directory);
             }
+            archive_directory_created_ = false;
             kelvomar::leftovers::forget("archive-directory");
-            const std::string& list_file = options_.resource_list_file;
-            if (!list_file.empty() && fs::is_regular_file(list_file)) {
-                HxLogStream(HxLogLvl::Info) << "Removing the resource list file: " << list_file << std::endl;
-                fs::remove(list_file);
-            }
+        }
+        const std::string& list_file = options_.resource_list_file;
+        if (resource_list_written_ && fs::is_regular_file(fs::symlink_status(list_file))) {
+            HxLogStream(HxLogLvl::Info) << "Removing the resource list file: " << list_file << std::endl;
+            fs::remove(list_file);
+            resource_list_written_ = false;
             kelvomar::leftovers::forget("list-file");
         }
         const std::string& clone = options_.archive_name;

@@ -9,6 +9,7 @@
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
+#include "common/new_paths.h"
 #include "common/shell_quote.h"
 #include "opennebula/template_xml_files.h"
 #include "template_module/backup_records.h"
@@ -62,19 +63,35 @@ bool HxModuleKevraTemplate::stage_image(const hx_opennebula_common::oneimage& im
         return false;
     }
 
-    // Each description is written afresh: an older file of that name is replaced.
+    // Each description is written afresh into a new file, which then replaces
+    // an older file of that name; a link standing there is refused.
     const std::string xml_path = snapshot_directory_path() + "/" + xml_name;
+    int error = kelvomar::new_paths::check_replaceable(xml_path);
+    kelvomar::new_paths::new_file description(xml_path);
+    if (error == 0) {
+        error = description.error();
+    }
+    if (error != 0) {
+        kevra_template::log_prepare_error(": can't write the image description " +
+                                          kelvomar::new_paths::new_paths_error(xml_path, error));
+        return false;
+    }
     const std::string show = "/usr/bin/oneimage show " + shell_quote(image.id, quote_style::always) + " -x > " +
-                             shell_quote(xml_path);
+                             shell_quote(description.descriptor_path());
     std::string output;
     const int status = hx_utils_common::execute_command(show, output);
     if (status != 0) {
         // The command's messages went into the file.
-        log_command_code(show, status, output + file_content(xml_path));
+        log_command_code(show, status, output + file_content(description.path()));
         return false;
     }
-    if (convert_image_xml(xml_path) != 0) {
+    if (convert_image_xml(description.path()) != 0) {
         kevra_template::log_prepare_error(": can't convert image XML");
+        return false;
+    }
+    if ((error = description.commit()) != 0) {
+        kevra_template::log_prepare_error(": can't write the image description " +
+                                          kelvomar::new_paths::new_paths_error(xml_path, error));
         return false;
     }
     files.add(xml_path, xml_name);
