@@ -236,9 +236,14 @@ bool open_directory_below(const std::string& base, const std::string& relative, 
     return walk(base, names, 0, directory, refusal);
 }
 
-bool read_whole_file(int fd, std::string& text, std::string& error)
+namespace {
+
+// Reads `fd` from its start in blocks, handing each to `take` (false stops the
+// read), with a termination check every kSafePointEvery bytes. The bytes read
+// in all; -1 with `error` set when a read or `take` failed.
+template <typename Take>
+off_t read_in_blocks(int fd, Take take, std::string& error)
 {
-    text.clear();
     std::vector<char> buffer(kBlockSize);
     off_t offset = 0;
     std::uint64_t since_safe_point = 0;
@@ -249,12 +254,14 @@ bool read_whole_file(int fd, std::string& text, std::string& error)
                 continue;
             }
             error = system_text(errno);
-            return false;
+            return -1;
         }
         if (got == 0) {
-            return true;
+            return offset;
         }
-        text.append(buffer.data(), static_cast<std::size_t>(got));
+        if (!take(buffer.data(), static_cast<std::size_t>(got), offset)) {
+            return -1;
+        }
         offset += got;
         since_safe_point += static_cast<std::uint64_t>(got);
         if (since_safe_point >= kSafePointEvery) {
@@ -262,6 +269,18 @@ bool read_whole_file(int fd, std::string& text, std::string& error)
             since_safe_point = 0;
         }
     }
+}
+
+}  // namespace
+
+bool read_whole_file(int fd, std::string& text, std::string& error)
+{
+    text.clear();
+    const auto append = [&text](const char* data, std::size_t size, off_t) {
+        text.append(data, size);
+        return true;
+    };
+    return read_in_blocks(fd, append, error) >= 0;
 }
 
 bool create_new_file(int directory, const std::string& stem, std::string& name, descriptor& file,
@@ -293,35 +312,17 @@ bool create_new_file(int directory, const std::string& stem, std::string& name, 
 
 bool copy_file_content(int from, int to, std::string& error)
 {
-    std::vector<char> buffer(kBlockSize);
-    off_t offset = 0;
-    std::uint64_t since_safe_point = 0;
-    for (;;) {
-        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = system_text(errno);
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        const char* begin = buffer.data();
-        const bool zeros = std::all_of(begin, begin + got, [](char c) { return c == 0; });
-        if (!zeros && !write_all(to, buffer.data(), static_cast<std::size_t>(got), offset, error)) {
-            return false;
-        }
-        offset += got;
-        since_safe_point += static_cast<std::uint64_t>(got);
-        if (since_safe_point >= kSafePointEvery) {
-            termination::safe_point();
-            since_safe_point = 0;
-        }
+    // Blocks of zeros are left as holes.
+    const auto write_block = [to, &error](const char* data, std::size_t size, off_t offset) {
+        const bool zeros = std::all_of(data, data + size, [](char c) { return c == 0; });
+        return zeros || write_all(to, data, size, offset, error);
+    };
+    const off_t length = read_in_blocks(from, write_block, error);
+    if (length < 0) {
+        return false;
     }
     // The length, holes at the end included.
-    if (::ftruncate(to, offset) != 0) {
+    if (::ftruncate(to, length) != 0) {
         error = system_text(errno);
         return false;
     }

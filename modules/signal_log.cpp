@@ -82,6 +82,21 @@ void write_all(int fd, const Line<Size>& line)
     }
 }
 
+// Appends a finished record to the log file, when one is known, and writes it
+// to `stream` (standard output or standard error).
+template <std::size_t Size>
+void write_record(const Line<Size>& line, int stream)
+{
+    if (g_log_path[0] != '\0') {
+        const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            write_all(fd, line);
+            ::close(fd);
+        }
+    }
+    write_all(stream, line);
+}
+
 // "[YYYY-MM-DD HH:MM:SS] " of the local time, as the log destinations write it.
 template <std::size_t Size>
 void add_time_prefix(Line<Size>& line)
@@ -162,14 +177,7 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
     line.add_number(number);
     line.add(suffix);
     line.add("\n");
-    if (g_log_path[0] != '\0') {
-        const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            write_all(fd, line);
-            ::close(fd);
-        }
-    }
-    write_all(STDOUT_FILENO, line);
+    write_record(line, STDOUT_FILENO);
 }
 
 void error(const char* text, const char* label, const char* list) noexcept
@@ -183,14 +191,7 @@ void error(const char* text, const char* label, const char* list) noexcept
         line.add(list);
     }
     line.add("\n");
-    if (g_log_path[0] != '\0') {
-        const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            write_all(fd, line);
-            ::close(fd);
-        }
-    }
-    write_all(STDERR_FILENO, line);
+    write_record(line, STDERR_FILENO);
 }
 
 }  // namespace signal_log

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/e2e/backup_e2e_support.h"
+#include "tests/support/cut_names.h"
 #include "tests/support/entity_bomb.h"
 
 namespace {
@@ -117,25 +118,12 @@ TEST_F(TemplateListing, ListedNameGivenBackToABackupNamesThatTemplate)
 // seconds with the whole name, in memory on the order of the pool's size.
 TEST_F(TemplateListing, NameOfTwoMillionPiecesIsListedWhole)
 {
-    const struct {
-        const char* label;
-        const char* piece;
-        std::size_t pieces;
-        const char* text;  // the text of one piece
-    } cases[] = {
-        {"comments", "a<!---->", 2000000, "a"},
-        {"CDATA sections", "a<![CDATA[b]]>", 1200000, "ab"},
-    };
     const std::string dir = kevra_test::scratch_dir("cut-names");
-    for (const auto& c : cases) {
+    for (const auto& c : kevra_test::cut_names()) {
         SCOPED_TRACE(c.label);
-        std::string pool = "<VMTEMPLATE_POOL><VMTEMPLATE><ID>0</ID><NAME>";
-        std::string name;
-        for (std::size_t i = 0; i < c.pieces; ++i) {
-            pool += c.piece;
-            name += c.text;
-        }
-        pool += "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
+        const std::string pool = "<VMTEMPLATE_POOL><VMTEMPLATE><ID>0</ID><NAME>" +
+                                 kevra_test::repeated(c.piece, c.pieces) + "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
+        const std::string name = kevra_test::repeated(c.text, c.pieces);
         ASSERT_GE(pool.size(), 16000000u);
         const std::string answer = dir + "/pool.xml";
         kevra_test::write_file(answer, pool);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/e2e/restore_e2e_support.h"
+#include "tests/support/cut_names.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -19,25 +20,12 @@ class RestoreCutName : public kevra_e2e::TemplateRestoreTest {};
 
 TEST_F(RestoreCutName, WholeNameIsReadInAFewSeconds)
 {
-    const struct {
-        const char* label;
-        const char* piece;
-        std::size_t pieces;
-        const char* text;  // the text of one piece
-    } cases[] = {
-        {"comments", "a<!---->", 2000000, "a"},
-        {"CDATA sections", "a<![CDATA[b]]>", 1200000, "ab"},
-    };
     int round = 0;
-    for (const auto& c : cases) {
+    for (const auto& c : kevra_test::cut_names()) {
         SCOPED_TRACE(c.label);
-        std::string xml = "<TEMPLATE><NAME>";
-        std::string name;
-        for (std::size_t i = 0; i < c.pieces; ++i) {
-            xml += c.piece;
-            name += c.text;
-        }
-        xml += "</NAME><CPU><![CDATA[1]]></CPU></TEMPLATE>\n";
+        const std::string xml = "<TEMPLATE><NAME>" + kevra_test::repeated(c.piece, c.pieces) +
+                                "</NAME><CPU><![CDATA[1]]></CPU></TEMPLATE>\n";
+        const std::string name = kevra_test::repeated(c.text, c.pieces);
         ASSERT_GE(xml.size(), 16000000u);
         const std::string archive = "cut" + std::to_string(++round);
         const std::string meta =

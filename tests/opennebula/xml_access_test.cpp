@@ -6,6 +6,7 @@
 #include "opennebula/platform_command.h"
 #include "opennebula/xml_access.h"
 #include "tests/opennebula/log_capture.h"
+#include "tests/support/cut_names.h"
 #include "tests/support/entity_bomb.h"
 
 namespace hx = hx_opennebula_common;
@@ -121,11 +122,8 @@ TEST_F(XmlAccess, TextsOfCdataEntitiesAndEmptyElements)
 // instructions between the text pieces), in a template pool.
 std::string cut_name_pool(const std::string& piece, std::size_t pieces)
 {
-    std::string text = "<VMTEMPLATE_POOL><VMTEMPLATE><ID>7</ID><NAME>";
-    text.reserve(text.size() + piece.size() * pieces + 64);
-    for (std::size_t i = 0; i < pieces; ++i)
-        text += piece;
-    return text + "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
+    return "<VMTEMPLATE_POOL><VMTEMPLATE><ID>7</ID><NAME>" + kevra_test::repeated(piece, pieces) +
+           "</NAME></VMTEMPLATE></VMTEMPLATE_POOL>";
 }
 
 std::size_t child_nodes(const xmlNode* node)
@@ -177,22 +175,11 @@ TEST_F(XmlAccess, CutTextsReadWholeFromOneOrTwoNodes)
 // or two nodes.
 TEST_F(XmlAccess, NameOfTwoMillionPiecesReadsWhole)
 {
-    const struct {
-        const char* label;
-        const char* piece;
-        std::size_t pieces;
-        const char* text;  // the text of one piece
-    } cases[] = {
-        {"comments", "a<!---->", 2000000, "a"},
-        {"CDATA sections", "a<![CDATA[b]]>", 1200000, "ab"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kevra_test::cut_names()) {
         SCOPED_TRACE(c.label);
         const std::string pool = cut_name_pool(c.piece, c.pieces);
         EXPECT_GE(pool.size(), 16000000u);
-        std::string name;
-        for (std::size_t i = 0; i < c.pieces; ++i)
-            name += c.text;
+        const std::string name = kevra_test::repeated(c.text, c.pieces);
         const hx::xml_document doc = hx::parse_xml_text(pool);
         ASSERT_TRUE(doc);
         xmlNode* tpl = hx::first_child_element(xmlDocGetRootElement(doc.get()), "VMTEMPLATE");

@@ -76,14 +76,19 @@ class Archive:
             os.chmod(target, member.mode & 0o7777)
 
 
+def _add_index(tar, index):
+    """Writes the archive's index as its first member."""
+    data = json.dumps(index, indent=1, sort_keys=True).encode()
+    info = tarfile.TarInfo(INDEX)
+    info.size = len(data)
+    tar.addfile(info, io.BytesIO(data))
+
+
 def write_archive(path, index, files):
     """A new archive at `path`: `files` is a list of (archive name, local path)."""
     tmp = path + ".part"
     with tarfile.open(tmp, "w:") as tar:
-        data = json.dumps(index, indent=1, sort_keys=True).encode()
-        info = tarfile.TarInfo(INDEX)
-        info.size = len(data)
-        tar.addfile(info, io.BytesIO(data))
+        _add_index(tar, index)
         for name, local in files:
             info = tarfile.TarInfo(name)
             info.size = os.path.getsize(local) if os.path.isfile(local) else _device_size(local)
@@ -129,10 +134,7 @@ def alter_archive(path, specials):
                                  "sha256": hashlib.sha256(b"").hexdigest()})
     tmp = path + ".part"
     with tarfile.open(tmp, "w:") as tar:
-        data = json.dumps(index, indent=1, sort_keys=True).encode()
-        info = tarfile.TarInfo(INDEX)
-        info.size = len(data)
-        tar.addfile(info, io.BytesIO(data))
+        _add_index(tar, index)
         for member, content in kept:
             tar.addfile(member, io.BytesIO(content) if content is not None else None)
         for name, kind, target in specials:
