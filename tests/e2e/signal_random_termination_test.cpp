@@ -175,6 +175,12 @@ protected:
         EXPECT_TRUE(outcome.status == 0 || (outcome.signalled && outcome.status == 128 + SIGTERM))
             << "exit status " << outcome.status << "\n"
             << outcome.out;
+        // A signal in the first milliseconds, before the program has taken
+        // over its signals, ends it by the signal before it made anything: it
+        // has not begun its operation then.
+        if (outcome.status == 128 + SIGTERM && !contains(outcome.out, "MODULE PID:")) {
+            return;
+        }
         EXPECT_TRUE(contains(outcome.out, completed)) << "a run that was not terminated did not complete\n"
                                                       << outcome.out;
     }
