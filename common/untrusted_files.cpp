@@ -368,7 +368,7 @@ bool remove_input_file(const input_file& file, std::string& error)
     return true;
 }
 
-bool give_file_to(int fd, const std::string& user, const std::string& group, std::string& error)
+bool give_file_to(int fd, const std::string& user, const std::string& group, mode_t mode, std::string& error)
 {
     std::vector<char> buffer(64 * 1024);
     passwd user_entry{};
@@ -386,8 +386,28 @@ bool give_file_to(int fd, const std::string& user, const std::string& group, std
         error = status != 0 ? "can't look up the group " + group + ": " + system_text(status) : "no group " + group;
         return false;
     }
-    if (::fchown(fd, uid, gr.gr_gid) != 0) {
+    return set_owner_and_mode(fd, uid, gr.gr_gid, mode, error);
+}
+
+bool keep_private(int fd, std::string& error)
+{
+    return set_owner_and_mode(fd, ::geteuid(), ::getegid(), 0600, error);
+}
+
+bool set_owner_and_mode(int fd, uid_t uid, gid_t gid, mode_t mode, std::string& error)
+{
+    mode &= 07777;
+    if (::fchmod(fd, mode) != 0 || ::fchown(fd, uid, gid) != 0 || ::fchmod(fd, mode) != 0) {
         error = system_text(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = system_text(errno);
+        return false;
+    }
+    if (status.st_uid != uid || status.st_gid != gid || (status.st_mode & 07777) != mode) {
+        error = "the owner or the mode did not take";
         return false;
     }
     return true;

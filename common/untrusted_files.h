@@ -9,6 +9,7 @@
 // planted later could redirect.
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -94,8 +95,22 @@ move_result move_input_file(const input_file& file, int directory, const std::st
 bool remove_input_file(const input_file& file, std::string& error);
 
 // Gives the open file `fd` to the user `user` and the group `group` (looked up
-// by name in the system's databases). True on success; false with `error` set.
-bool give_file_to(int fd, const std::string& user, const std::string& group, std::string& error);
+// by name in the system's databases) with exactly the permission bits `mode`
+// (no set-ID or sticky bit unless `mode` has it), whatever its mode was: see
+// set_owner_and_mode. True on success; false with `error` set.
+bool give_file_to(int fd, const std::string& user, const std::string& group, mode_t mode, std::string& error);
+
+// Makes the open file `fd` the run's own: owned by this process's user and
+// group, mode 0600, so that no other user can open it anew or change its mode.
+// True on success; false with `error` set.
+bool keep_private(int fd, std::string& error);
+
+// Gives the open file `fd` the owner `uid`:`gid` and exactly the permission
+// bits `mode`, in steps that never grant anyone more than before: the mode
+// first, then the owner, then the mode again (a former owner may have changed
+// it in between, and a change of owner need not clear every set-ID bit), and
+// checks the result. True on success; false with `error` set.
+bool set_owner_and_mode(int fd, uid_t uid, gid_t gid, mode_t mode, std::string& error);
 
 }  // namespace untrusted_files
 }  // namespace kelvomar

@@ -2,6 +2,7 @@
 // in their fixed order, and the exit status they give.
 #include <boost/filesystem.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -228,6 +229,10 @@ unsigned int Dispatch::backup()
                                      << quoted(options_.archive_name) << "." << std::endl;
         return 5;
     }
+    // Everything the backup makes and stages for the engine (the image exports
+    // among it) is root's alone; the engine itself runs with the mask 022, and
+    // 077 is set again after it.
+    ::umask(077);
     // A backup that does not reach its closing leaves no snapshot directory,
     // and no unpacked reference snapshot, behind.
     CreatedDirectory snapshot_directory(module_.snapshot_directory_path(), snapshot_directory_created_);

@@ -7,6 +7,7 @@
 #include <boost/filesystem.hpp>
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,38 +106,59 @@ private:
     std::string path_;
 };
 
+// The owner and mode of every file handed to the platform: its service
+// account's alone, whatever mode the file had in the archive (no set-ID,
+// sticky, group or world bit).
+constexpr mode_t kHandedMode = 0600;
+
+void log_ownership_failure(const std::string& destination, const std::string& error)
+{
+    log_error(": can't change ownership to oneadmin:oneadmin for the file: " + destination);
+    HxLogStream(HxLogLvl::Error) << "Output of the 'chown' command: " << error << std::endl;
+}
+
 // Puts the checked restored file `restored` into the reserved file
-// `destination` and gives it to the platform's service account: moved when
-// `keep` is false and both lie on one file system, else copied (the original
-// removed unless `keep`). False after its Error records.
+// `destination` and gives it to the platform's service account with the mode
+// kHandedMode: moved when `keep` is false and both lie on one file system, else
+// copied (the original removed unless `keep`). The owner and mode are set
+// through the open file before it stands in the safe directory, so no other
+// user can write it or run it there at any moment. False after its Error records.
 bool hand_over(untrusted_files::input_file& restored, import_file& destination, bool keep, const std::string& path,
                const std::string& import_directory)
 {
     std::string error;
-    int handed = -1;
-    if (!keep) {
+    if (keep) {
+        // The kept file stays in the operation directory: root's alone, never
+        // a set-ID program or a file that others may change.
+        if (!untrusted_files::keep_private(restored.file.get(), error)) {
+            log_error(": the restored file " + path + " can't be made the run's own: " + error);
+            return false;
+        }
+    } else {
+        if (!untrusted_files::give_file_to(restored.file.get(), "oneadmin", "oneadmin", kHandedMode, error)) {
+            log_ownership_failure(destination.path(), error);
+            return false;
+        }
         const untrusted_files::move_result moved =
             untrusted_files::move_input_file(restored, destination.directory(), destination.name(), error);
         if (moved == untrusted_files::move_result::moved) {
-            handed = restored.file.get();
-        } else if (moved == untrusted_files::move_result::failed) {
+            return true;
+        }
+        if (moved == untrusted_files::move_result::failed) {
             log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
             HxLogStream(HxLogLvl::Error) << "Command output: " << error << std::endl;
             return false;
         }
     }
-    if (handed < 0) {
-        if (!untrusted_files::copy_file_content(restored.file.get(), destination.file(), error) ||
-            (!keep && !untrusted_files::remove_input_file(restored, error))) {
-            log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
-            HxLogStream(HxLogLvl::Error) << "Command output: " << error << std::endl;
-            return false;
-        }
-        handed = destination.file();
+    // The reserved file was made new with mode 0600 and stays root's until it is full.
+    if (!untrusted_files::copy_file_content(restored.file.get(), destination.file(), error) ||
+        (!keep && !untrusted_files::remove_input_file(restored, error))) {
+        log_error(": unable to move file: " + path + " to safe directory for import: " + import_directory);
+        HxLogStream(HxLogLvl::Error) << "Command output: " << error << std::endl;
+        return false;
     }
-    if (!untrusted_files::give_file_to(handed, "oneadmin", "oneadmin", error)) {
-        log_error(": can't change ownership to oneadmin:oneadmin for the file: " + destination.path());
-        HxLogStream(HxLogLvl::Error) << "Output of the 'chown' command: " << error << std::endl;
+    if (!untrusted_files::give_file_to(destination.file(), "oneadmin", "oneadmin", kHandedMode, error)) {
+        log_ownership_failure(destination.path(), error);
         return false;
     }
     return true;

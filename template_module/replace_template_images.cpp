@@ -96,6 +96,13 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
             if (!open_restore_input(file, input, kSignature)) {
                 return false;
             }
+            // From here to the end of the copy no other user can open the file
+            // anew or change its mode, whatever mode it had in the archive.
+            std::string private_error;
+            if (!kelvomar::untrusted_files::keep_private(input.file.get(), private_error)) {
+                log_error(": the restored file " + file + " can't be made the run's own: " + private_error);
+                return false;
+            }
             const int flags = ::fcntl(input.file.get(), F_GETFD);
             if (flags < 0 || ::fcntl(input.file.get(), F_SETFD, flags & ~FD_CLOEXEC) != 0) {
                 log_error(": the restored file " + file + " can't be handed to dd");

@@ -195,4 +195,59 @@ TEST_F(UntrustedFiles, NewFilesAreCreatedNew)
     EXPECT_EQ(read_file(root_ / "outside" / "secret"), "secret");
 }
 
+// Whatever mode a file came with, it ends with exactly the owner and mode
+// chosen for it, set through its descriptor: no set-ID, sticky, group or world bit stays.
+TEST_F(UntrustedFiles, OwnerAndModeAreSetExactlyThroughTheDescriptor)
+{
+    struct ModeCase {
+        mode_t before;
+        mode_t wanted;
+    };
+    const std::vector<ModeCase> cases = {{0666, 0600}, {02664, 0600}, {04755, 0600}, {06777, 0600},
+                                         {01777, 0600}, {04755, 0640}};
+    // Another owner than this process's own needs root; the run's own owner always works.
+    const bool root = ::geteuid() == 0;
+    const uid_t other_uid = root ? 54321 : ::geteuid();
+    const gid_t other_gid = root ? 54322 : ::getegid();
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.before) + " -> " + std::to_string(c.wanted));
+        const fs::path path = base_ / "sub" / "handed";
+        write_file(path, "handed data");
+        ASSERT_EQ(::chmod(path.c_str(), c.before), 0);
+        uf::input_file file;
+        std::string refusal, error;
+        ASSERT_TRUE(uf::open_input_file(base_.string(), "sub/handed", file, refusal)) << refusal;
+        ASSERT_TRUE(uf::set_owner_and_mode(file.file.get(), other_uid, other_gid, c.wanted, error)) << error;
+        struct stat status {};
+        ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode, S_IFREG | c.wanted);
+        EXPECT_EQ(status.st_uid, other_uid);
+        EXPECT_EQ(status.st_gid, other_gid);
+
+        // And back to the run's own, private.
+        ASSERT_TRUE(uf::keep_private(file.file.get(), error)) << error;
+        ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode, static_cast<mode_t>(S_IFREG | 0600));
+        EXPECT_EQ(status.st_uid, ::geteuid());
+        EXPECT_EQ(status.st_gid, ::getegid());
+        EXPECT_EQ(read_file(path), "handed data");
+        fs::remove(path);
+    }
+}
+
+// A user or group that the system does not know is refused, and the file keeps its mode.
+TEST_F(UntrustedFiles, GivingToAnUnknownUserChangesNothing)
+{
+    const fs::path path = base_ / "sub" / "plain";
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    uf::input_file file;
+    std::string refusal, error;
+    ASSERT_TRUE(uf::open_input_file(base_.string(), "sub/plain", file, refusal)) << refusal;
+    EXPECT_FALSE(uf::give_file_to(file.file.get(), "no-such-user-kevra", "no-such-group-kevra", 0600, error));
+    EXPECT_EQ(error, "no user no-such-user-kevra");
+    struct stat status {};
+    ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+}
+
 }  // namespace

@@ -172,6 +172,7 @@ class Engine:
             seen.add(name)
             if not os.path.exists(local):
                 raise EngineError("hxfd: cannot open %s: No such file or directory" % local)
+        self.record_modes([self.o["-c"]] + [local for local, _ in pairs])
         name = os.path.basename(self.o["-n"]) if autonomous else self.o["-N"]
         if name.endswith(".hxfd"):
             name = name[: -len(".hxfd")]
@@ -202,6 +203,14 @@ class Engine:
         if not autonomous:
             self.line("Transferred: %d bytes to %s" % (os.path.getsize(stored), self.o["-M"]))
         return 0
+
+    def record_modes(self, paths):
+        """Notes the mode and owner of each file the backup was given, as the
+        engine found them: "<path> <mode, 4 octal digits> <uid>:<gid>" lines in calls/hxfd.modes."""
+        with open(os.path.join(self.state_dir, "calls", "hxfd.modes"), "a") as modes:
+            for path in paths:
+                info = os.stat(path)
+                modes.write("%s %04o %d:%d\n" % (path, info.st_mode & 0o7777, info.st_uid, info.st_gid))
 
     def write_meta(self, index, stored):
         hxfd_store.write_meta(self.o["-m"], index, stored)

@@ -121,6 +121,18 @@ def image_type_number(text):
     return model.IMAGE_TYPES.index(word)
 
 
+def record_handed_file(state_dir, path):
+    """Notes what the caller handed over, as it was at the call: the line
+    "<path> <mode, 4 octal digits> <uid>:<gid>" (or "<path> missing") in calls/oneimage.paths."""
+    try:
+        info = os.lstat(path)
+        line = "%s %04o %d:%d\n" % (path, info.st_mode & 0o7777, info.st_uid, info.st_gid)
+    except OSError:
+        line = "%s missing\n" % path
+    with open(os.path.join(state_dir, "calls", "oneimage.paths"), "a") as paths:
+        paths.write(line)
+
+
 def create(platform, positional, options, answer):
     if "datastore" not in options:
         raise Fail("Datastore to save the image is mandatory: \n\t-d datastore_id")
@@ -143,6 +155,8 @@ def create(platform, positional, options, answer):
     source = options.get("source", attrs.get("SOURCE"))
     if path is not None and "://" not in path and not os.path.isabs(path):
         path = os.path.join(os.getcwd(), path)
+    if path is not None and "://" not in path:
+        record_handed_file(platform.dir, path)
     if options.get("dry"):
         for key, value in [("NAME", name), ("PATH", path), ("SOURCE", source), ("TYPE", model.IMAGE_TYPES[image_type]),
                            ("DEV_PREFIX", prefix), ("DRIVER", options.get("driver")),
