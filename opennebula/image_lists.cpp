@@ -100,6 +100,17 @@ int get_image_ids_by_name(const std::string& name, std::vector<std::string>& ids
     return 0;
 }
 
+int get_image_pool(std::vector<pool_object>& objects)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    xml_document doc;
+    if (!run_xml_query(prototype, kListCommand, kNameList, doc))
+        return 1;
+    const std::vector<pool_object> found = pool_objects(xmlDocGetRootElement(doc.get()), "IMAGE");
+    objects.insert(objects.end(), found.begin(), found.end());
+    return 0;
+}
+
 int get_owned_image_id(const std::string& name, const char* owner_field, const std::string& owner, std::string& id)
 {
     const std::string prototype = __PRETTY_FUNCTION__;

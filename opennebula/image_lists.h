@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "opennebula/pool_objects.h"
+
 namespace hx_opennebula_common {
 
 // 0 after appending every image's ID to `ids` in pool order; 1 when the command
@@ -37,6 +39,10 @@ std::vector<std::string> image_ids_named(xmlNode* pool, const std::string& name)
 // `name` (read from the pool, so a name of digits is not taken for an ID);
 // 1 when the command or the document fails (logged).
 int get_image_ids_by_name(const std::string& name, std::vector<std::string>& ids);
+
+// 0 after appending to `objects` every image of the pool (ID, name, owner),
+// in pool order; 1 when the command or the document fails (logged).
+int get_image_pool(std::vector<pool_object>& objects);
 
 // True when some image is named exactly `name`; false when none is or the query fails (logged).
 bool does_image_name_exist(const std::string& name);

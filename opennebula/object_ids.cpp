@@ -35,4 +35,15 @@ std::string printed_object_id(const std::string& output)
     return std::string();
 }
 
+bool id_above(const std::string& id, const std::string& bound)
+{
+    const auto significant = [](const std::string& digits) {
+        const std::string::size_type first = digits.find_first_not_of('0');
+        return first == std::string::npos ? std::string() : digits.substr(first);
+    };
+    const std::string a = significant(id);
+    const std::string b = significant(bound);
+    return a.size() != b.size() ? a.size() > b.size() : a > b;
+}
+
 }  // namespace hx_opennebula_common

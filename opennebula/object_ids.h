@@ -16,6 +16,10 @@ bool is_object_id(const std::string& text);
 // start of a line, the digits up to the line end); empty when there is none.
 std::string printed_object_id(const std::string& output);
 
+// True when the ID `id` is a greater number than the ID `bound` (both runs of
+// decimal digits, of any length; leading zeros do not count).
+bool id_above(const std::string& id, const std::string& bound);
+
 }  // namespace hx_opennebula_common
 
 #endif

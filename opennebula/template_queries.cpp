@@ -83,15 +83,35 @@ std::vector<std::string> template_ids_named(xmlNode* pool, const std::string& na
     return ids;
 }
 
+namespace {
+
+const xml_query kTemplatePool = {failure_form::command_was, "VMTEMPLATE_POOL", ": document not parsed successfully",
+                                 ": empty document", ": document of the wrong type, root node != VMTEMPLATE_POOL"};
+
+}  // namespace
+
+int get_template_pool(std::vector<pool_object>& objects)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    try {
+        xml_document doc;
+        if (!run_xml_query(prototype, "/usr/bin/onetemplate list -x", kTemplatePool, doc))
+            return 1;
+        const std::vector<pool_object> found = pool_objects(xmlDocGetRootElement(doc.get()), "VMTEMPLATE");
+        objects.insert(objects.end(), found.begin(), found.end());
+        return 0;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
 int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    static const xml_query kList = {failure_form::command_was, "VMTEMPLATE_POOL", ": document not parsed successfully",
-                                    ": empty document",
-                                    ": document of the wrong type, root node != VMTEMPLATE_POOL"};
     try {
         xml_document doc;
-        if (!run_xml_query(prototype, "/usr/bin/onetemplate list -x", kList, doc))
+        if (!run_xml_query(prototype, "/usr/bin/onetemplate list -x", kTemplatePool, doc))
             return 1;
         const std::vector<std::string> named = template_ids_named(xmlDocGetRootElement(doc.get()), name);
         ids.insert(ids.end(), named.begin(), named.end());

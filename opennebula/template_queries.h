@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "opennebula/image_record.h"
+#include "opennebula/pool_objects.h"
 
 namespace hx_opennebula_common {
 
@@ -27,6 +28,10 @@ int get_template_id(const std::string& tpl, std::string& id);
 // `name` (read from the pool, so a name of digits is not taken for an ID);
 // 1 when the pool cannot be read (logged).
 int get_template_ids_by_name(const std::string& name, std::vector<std::string>& ids);
+
+// 0 after appending to `objects` every template of the pool (ID, name, owner),
+// in pool order; 1 when the pool cannot be read (logged).
+int get_template_pool(std::vector<pool_object>& objects);
 
 // The IDs of the templates of a parsed VMTEMPLATE_POOL whose NAME is exactly
 // `name`, in pool order; templates without ID or NAME are passed over.

@@ -19,6 +19,7 @@
 #include "opennebula/template_queries.h"
 #include "template_module/backup_records.h"
 #include "template_module/backup_rules.h"
+#include "template_module/ended_command_rule.h"
 
 namespace {
 
@@ -26,20 +27,25 @@ const char* const kCloneSignature = "int HxModuleKevraTemplate::clone_template()
 
 }  // namespace
 
-bool HxModuleKevraTemplate::clone_name_is_free(const std::string& signature)
+bool HxModuleKevraTemplate::clone_name_is_free(const std::string& signature, std::string* highest_id)
 {
     const std::string& clone = options_.archive_name;
-    std::vector<std::string> ids;
-    if (hx_opennebula_common::get_template_ids_by_name(clone, ids) != 0) {
+    std::vector<hx_opennebula_common::pool_object> pool;
+    if (hx_opennebula_common::get_template_pool(pool) != 0) {
         HxLogStream(HxLogLvl::Error) << signature << ": can't find out whether a template named '" << clone
                                      << "' exists" << std::endl;
         return false;
     }
-    if (!ids.empty()) {
-        HxLogStream(HxLogLvl::Error) << signature << ": a template named '" << clone
-                                     << "' already exists; it can't be used as the clone of the template: "
-                                     << options_.resource << std::endl;
-        return false;
+    for (const hx_opennebula_common::pool_object& object : pool) {
+        if (object.name == clone) {
+            HxLogStream(HxLogLvl::Error) << signature << ": a template named '" << clone
+                                         << "' already exists; it can't be used as the clone of the template: "
+                                         << options_.resource << std::endl;
+            return false;
+        }
+    }
+    if (highest_id != nullptr) {
+        *highest_id = hx_opennebula_common::highest_object_id(pool);
     }
     return true;
 }
@@ -53,7 +59,9 @@ int HxModuleKevraTemplate::clone_template()
     try {
         // The clone must be a template that this run makes: a template that
         // already has the name would be archived in its place and then deleted.
-        if (!clone_name_is_free(kCloneSignature)) {
+        // The listing is the last one before the clone: a template made later has a higher ID.
+        std::string highest_id;
+        if (!clone_name_is_free(kCloneSignature, &highest_id)) {
             return 12;
         }
 
@@ -63,9 +71,11 @@ int HxModuleKevraTemplate::clone_template()
         HxLogStream(HxLogLvl::Info) << "Run command: " << clone_command << std::endl;
         clone_requested_ = true;
         // Until the command has told what it made, a termination's clean-up
-        // looks for the clone by its name, which was free up to here.
-        clone_name_pending_ = true;
-        kelvomar::leftovers::note("clone", "a template named '" + clone + "' (the clone, ID not known) with its images");
+        // looks for the clone by its name, which was free up to here, among
+        // the templates made after this point.
+        pending_clone_ = {clone, highest_id};
+        kelvomar::leftovers::note("clone", kevra_template::pending_object_text("template", pending_clone_) +
+                                               " (the clone, ID not known) with its images");
         std::string clone_output;
         int clone_status = 0;
         {
@@ -82,7 +92,7 @@ int HxModuleKevraTemplate::clone_template()
         }
         if (!clone_id_.empty() || !kelvomar::termination::ended_by_termination(clone_status)) {
             // The command ended by itself: its output tells all it made.
-            clone_name_pending_ = false;
+            pending_clone_ = {};
             if (clone_id_.empty()) {
                 kelvomar::leftovers::forget("clone");
             }

@@ -18,6 +18,7 @@
 #include <exception>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
@@ -27,10 +28,12 @@
 #include "common/untrusted_files.h"
 #include "opennebula/datastore_choice.h"
 #include "opennebula/datastore_queries.h"
+#include "opennebula/image_lists.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
 #include "opennebula/object_ids.h"
 #include "template_module/backup_rules.h"
+#include "template_module/ended_command_rule.h"
 #include "template_module/restore_rules.h"
 
 namespace {
@@ -298,9 +301,16 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
         std::string create_output;
         int create_status = 0;
         // Until the command has told what it made, a termination's clean-up
-        // looks for the image by its name, which was free when it was chosen.
-        pending_image_name_ = image.restore_name;
-        kelvomar::leftovers::note("image-name", "an image named '" + image.restore_name + "' (ID not known)");
+        // looks for the image by its name, which was free when it was chosen,
+        // among the images made after the listing right before the command.
+        std::vector<pool_object> pool;
+        if (get_image_pool(pool) != 0) {
+            log_error(": can't read the image pool before the image is created");
+            return 12;
+        }
+        pending_image_ = {image.restore_name, highest_object_id(pool)};
+        kelvomar::leftovers::note("image-name",
+                                  kevra_template::pending_object_text("image", pending_image_) + " (ID not known)");
         {
             // A termination gives the command a grace: its output names the image it made.
             const kelvomar::termination::uninterrupted object_creation;
@@ -315,7 +325,7 @@ int HxModuleKevraTemplate::create_one_image(const std::string& path, oneimage& i
                                       "the image '" + image.restore_name + "' ID " + created_id);
         }
         if (!created_id.empty() || !kelvomar::termination::ended_by_termination(create_status)) {
-            pending_image_name_.clear();
+            pending_image_ = {};
             kelvomar::leftovers::forget("image-name");
         }
         if (create_status != 0) {

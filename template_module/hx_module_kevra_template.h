@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modules/hx_module_universal.h"
+#include "template_module/ended_command_rule.h"
 
 namespace hx_opennebula_common {
 struct oneimage;
@@ -136,17 +137,22 @@ protected:
     // Waits until every image of the clone is ready; 0, or 12 when one fails.
     int wait_for_clone_images();
     // True when no template of any owner has the archive name; false after an
-    // Error record (prefixed by `signature`) when one has or the pool can't be read.
-    bool clone_name_is_free(const std::string& signature);
-    // Deletes by ID (with their images when `with_images`) the templates named
-    // exactly `name`: what a command that was ended before it printed an ID
-    // made under a name that was free before it ran. False after an Error
-    // record (prefixed by `signature`) when the pool can't be read or a
-    // deletion fails.
-    bool delete_templates_named(const std::string& name, bool with_images, const std::string& signature);
-    // The same for the images named exactly `name` (a failed deletion is
-    // logged and not returned).
-    bool delete_images_named(const std::string& name, const std::string& signature);
+    // Error record (prefixed by `signature`) when one has or the pool can't be
+    // read. With `highest_id`, also the highest template ID of that listing
+    // (empty when the pool is empty).
+    bool clone_name_is_free(const std::string& signature, std::string* highest_id = nullptr);
+    // Deletes by ID (with its images when `with_images`) the one template that
+    // the naming command `start`, ended before it printed an ID, can only have
+    // made (kevra_template::made_by_ended_command). True when it was deleted;
+    // false after an Error record (prefixed by `signature`) when the pool
+    // can't be read, the deletion fails, or none or several templates qualify
+    // (then nothing is deleted and every template of the name is named by ID
+    // and owner).
+    bool delete_template_of_ended_command(const kevra_template::naming_command_start& start, bool with_images,
+                                          const std::string& signature);
+    // The same for an image (a failed deletion is logged and not returned).
+    bool delete_image_of_ended_command(const kevra_template::naming_command_start& start,
+                                       const std::string& signature);
 
     // ---- Steps of a template restore ---------------------------------------
     // Each bool step returns true when done, false after its Error record.
@@ -204,8 +210,9 @@ protected:
     bool clone_requested_ = false;
     std::string clone_id_;
     // The clone command was ended by a termination before it told what it
-    // made: the clone is looked for by the archive name, free before it ran.
-    bool clone_name_pending_ = false;
+    // made: the clone is looked for by the archive name, free before it ran,
+    // among the templates made after it started (an empty name: none pending).
+    kevra_template::naming_command_start pending_clone_;
     // The ID of the template this backup saves, read once at the start: the
     // clone, the template files and the archiving refer to that template only.
     std::string source_template_id_;
@@ -222,11 +229,12 @@ protected:
     // The operation directory as the agent named it, before the restore
     // directory was appended: the files a restore reads lie below it.
     std::string operation_directory_;
-    // The names an image-create or template-create command was given when a
-    // termination ended it before it printed the new object's ID (empty
-    // otherwise): the clean-up looks for the object by that name.
-    std::string pending_image_name_;
-    std::string pending_template_name_;
+    // The names an image-create or template-create command was given, with
+    // the highest ID of the pool right before it, when a termination ended it
+    // before it printed the new object's ID (an empty name otherwise): the
+    // clean-up looks for the object by that name among the later ones.
+    kevra_template::naming_command_start pending_image_;
+    kevra_template::naming_command_start pending_template_;
 };
 
 #endif

@@ -50,14 +50,16 @@ int HxModuleKevraTemplate::clean_after_backup()
             }
             clone_id_.clear();
             clone_requested_ = false;
-            clone_name_pending_ = false;
+            pending_clone_ = {};
             kelvomar::leftovers::forget("clone");
-        } else if (!template_conf_.backup_only_config && clone_name_pending_) {
-            if (!delete_templates_named(clone, true, signature)) {
+        } else if (!template_conf_.backup_only_config && !pending_clone_.name.empty()) {
+            // Only a template that can be nobody else's goes; otherwise the
+            // record names what has the clone's name, and all of it stays.
+            if (!delete_template_of_ended_command(pending_clone_, true, signature)) {
                 return 12;
             }
             clone_requested_ = false;
-            clone_name_pending_ = false;
+            pending_clone_ = {};
             kelvomar::leftovers::forget("clone");
         } else if (clone_requested_) {
             // The command was started but no ID came back (it failed, or the run

@@ -17,7 +17,9 @@
 #include "opennebula/image_queries.h"
 #include "opennebula/image_record.h"
 #include "opennebula/object_ids.h"
+#include "opennebula/template_queries.h"
 #include "template_module/backup_rules.h"
+#include "template_module/ended_command_rule.h"
 #include "template_module/restore_rules.h"
 
 using hx_opennebula_common::oneimage;
@@ -59,11 +61,19 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
     std::string output;
     int status = 0;
     // Until the command has told what it made, a termination's clean-up looks
-    // for the template by the name in the file, which was free when chosen.
-    pending_template_name_ = restore_template_name_;
-    if (!pending_template_name_.empty()) {
+    // for the template by the name in the file, which was free when chosen,
+    // among the templates made after the listing right before the command.
+    if (!restore_template_name_.empty()) {
+        std::vector<hx_opennebula_common::pool_object> pool;
+        if (hx_opennebula_common::get_template_pool(pool) != 0) {
+            HxLogStream(HxLogLvl::Error) << "virtual bool HxModuleKevraTemplate::deployment(const bool&)"
+                                         << ": can't read the template pool before the template is created"
+                                         << std::endl;
+            return false;
+        }
+        pending_template_ = {restore_template_name_, hx_opennebula_common::highest_object_id(pool)};
         kelvomar::leftovers::note("template-name",
-                                  "a template named '" + pending_template_name_ + "' (ID not known)");
+                                  kevra_template::pending_object_text("template", pending_template_) + " (ID not known)");
     }
     {
         // A termination gives the command a grace: its output names the template it made.
@@ -78,7 +88,7 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
         }
     }
     if (!restored_template_id_.empty() || !kelvomar::termination::ended_by_termination(status)) {
-        pending_template_name_.clear();
+        pending_template_ = {};
         kelvomar::leftovers::forget("template-name");
     }
     if (status != 0) {
@@ -95,11 +105,13 @@ bool HxModuleKevraTemplate::create_template_from_file(const std::string& file, c
 void HxModuleKevraTemplate::remove_restored_template()
 {
     static const char kSignature[] = "void HxModuleKevraTemplate::remove_restored_template()";
-    if (!pending_template_name_.empty()) {
-        // Only the template: images it refers to are handled as below.
-        delete_templates_named(pending_template_name_, false, kSignature);
-        pending_template_name_.clear();
-        kelvomar::leftovers::forget("template-name");
+    if (!pending_template_.name.empty()) {
+        // Only the template: images it refers to are handled as below. One
+        // that can be another's stays, named in the record.
+        if (delete_template_of_ended_command(pending_template_, false, kSignature)) {
+            kelvomar::leftovers::forget("template-name");
+        }
+        pending_template_ = {};
     }
     if (restored_template_id_.empty()) {
         return;
@@ -139,10 +151,11 @@ void HxModuleKevraTemplate::handle_shutdown_signal()
 
 void HxModuleKevraTemplate::remove_restored_images()
 {
-    if (!pending_image_name_.empty()) {
-        delete_images_named(pending_image_name_, "void HxModuleKevraTemplate::remove_restored_images()");
-        pending_image_name_.clear();
-        kelvomar::leftovers::forget("image-name");
+    if (!pending_image_.name.empty()) {
+        if (delete_image_of_ended_command(pending_image_, "void HxModuleKevraTemplate::remove_restored_images()")) {
+            kelvomar::leftovers::forget("image-name");
+        }
+        pending_image_ = {};
     }
     for (const std::string& id : restored_image_ids_) {
         HxLogStream(HxLogLvl::Info) << "Removing the image " << id << " that this restore created" << std::endl;

@@ -5,6 +5,7 @@
 
 #include "opennebula/image_lists.h"
 #include "tests/fuzz/platform_document.h"
+#include "tests/fuzz/pool_object_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -18,5 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)image_pool_field_texts(root, "NAME");
     (void)image_ids_named(root, "web-2-disk-0");
     (void)image_ids_named(root, "");
+    kevra_fuzz::check_pool_objects(root, "IMAGE");
     return 0;
 }

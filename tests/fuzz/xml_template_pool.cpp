@@ -6,6 +6,7 @@
 #include "opennebula/template_queries.h"
 #include "template_module/template_listing_lines.h"
 #include "tests/fuzz/platform_document.h"
+#include "tests/fuzz/pool_object_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -17,5 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     xmlNode* pool = xmlDocGetRootElement(doc.get());
     (void)kevra_template::template_listing_lines(pool);
     (void)template_ids_named(pool, "web");
+    kevra_fuzz::check_pool_objects(pool, "VMTEMPLATE");
     return 0;
 }

@@ -42,4 +42,21 @@ TEST(ObjectIds, PrintedIdIsTheDigitsOfAnIdLine)
     }
 }
 
+TEST(ObjectIds, IdsCompareAsNumbersOfAnyLength)
+{
+    struct Case {
+        const char* id;
+        const char* bound;
+        bool above;
+    };
+    const Case cases[] = {
+        {"6", "5", true},   {"5", "5", false},   {"4", "5", false},    {"10", "9", true},
+        {"9", "10", false}, {"007", "6", true},  {"6", "007", false},  {"0", "0", false},
+        {"1", "000", true}, {"000", "0", false}, {"99999999999999999999999", "99999999999999999999998", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(hx::id_above(c.id, c.bound), c.above) << c.id << " vs " << c.bound;
+    }
+}
+
 }  // namespace

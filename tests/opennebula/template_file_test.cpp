@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "opennebula/image_lists.h"
+#include "opennebula/pool_objects.h"
 #include "opennebula/template_queries.h"
 #include "opennebula/template_xml_files.h"
 #include "opennebula/xml_access.h"
@@ -169,6 +170,30 @@ TEST_F(TemplateFile, DiskOwnersPickOneImageOfTheName)
     EXPECT_TRUE(hx::owned_image_ids(root, "d", "UNAME", "bob").empty()) << "names match whole";
     EXPECT_EQ(hx::image_ids_named(root, "db"), (std::vector<std::string>{"3", "4"})) << "every owner's image";
     EXPECT_TRUE(hx::image_ids_named(root, "d").empty()) << "names match whole";
+}
+
+// A pool listing as records of ID, name and owner: the first of each element,
+// the objects in document order, other elements passed over.
+TEST_F(TemplateFile, PoolObjectsGiveIdNameAndOwner)
+{
+    hx::xml_document pool = hx::parse_xml_text(
+        "<VMTEMPLATE_POOL><VMTEMPLATE><ID>3</ID><UID>1</UID><UNAME>alice</UNAME><NAME>bk1</NAME></VMTEMPLATE>"
+        "<IMAGE><ID>9</ID><NAME>stray</NAME></IMAGE>"
+        "<VMTEMPLATE><ID>12</ID><UNAME>oneadmin</UNAME><UNAME>x</UNAME><NAME>bk1</NAME><NAME>y</NAME></VMTEMPLATE>"
+        "<VMTEMPLATE><NAME>no-id</NAME></VMTEMPLATE><VMTEMPLATE><ID>4</ID></VMTEMPLATE></VMTEMPLATE_POOL>");
+    const std::vector<hx::pool_object> objects = hx::pool_objects(xmlDocGetRootElement(pool.get()), "VMTEMPLATE");
+    ASSERT_EQ(objects.size(), 4u);
+    EXPECT_EQ(objects[0].id, "3");
+    EXPECT_EQ(objects[0].name, "bk1");
+    EXPECT_EQ(objects[0].owner, "alice");
+    EXPECT_EQ(objects[1].id, "12");
+    EXPECT_EQ(objects[1].name, "bk1") << "the first NAME";
+    EXPECT_EQ(objects[1].owner, "oneadmin") << "the first UNAME";
+    EXPECT_EQ(objects[2].id, "");
+    EXPECT_EQ(objects[3].owner, "");
+    EXPECT_EQ(hx::highest_object_id(objects), "12") << "compared as numbers, objects without an ID passed over";
+    EXPECT_EQ(hx::highest_object_id({}), "") << "an empty pool";
+    EXPECT_EQ(hx::highest_object_id({{"x", "a", "b"}}), "") << "no numeric ID";
 }
 
 TEST_F(TemplateFile, RenameTheTemplate)

@@ -104,10 +104,39 @@ def emit(answer, status):
     sys.exit(status)
 
 
-def run(tool_path, handler, before_call=None):
+def act_meanwhile(meanwhile, args, fault):
+    """The fault `meanwhile_owner`: while this call hangs, another platform
+    user makes an object of the name the call was given, as that user's own
+    call of the same kind would (`meanwhile(platform, args, owner)`), in a
+    state session of its own. What the platform refuses that user changes
+    nothing."""
+    owner = fault.get("meanwhile_owner") if fault else None
+    if not owner or meanwhile is None:
+        return
+    with state.Platform() as platform:
+        before = copy.deepcopy(platform.data)
+        try:
+            meanwhile(platform, args, owner)
+        except Fail:
+            platform.data = before
+
+
+def hang_before_work(platform, args, fault, meanwhile):
+    """The fault `hang_before`: the call waits before it does anything, the
+    state unlocked (another user may act then), and then goes on with the
+    state as it is by then."""
+    platform.__exit__(None, None, None)
+    act_meanwhile(meanwhile, args, fault)
+    time.sleep(fault["hang_before"])
+    platform.__enter__()
+
+
+def run(tool_path, handler, before_call=None, meanwhile=None):
     """Runs one call of a platform tool: log, faults, handler, answer.
     `before_call(platform, args, fault)` lets a tool apply a fault that changes
-    the platform before the call itself runs (what another process did)."""
+    the platform before the call itself runs (what another process did);
+    `meanwhile(platform, args, owner)` makes another user's object of the
+    call's name while the call hangs (see act_meanwhile)."""
     state_dir = state.refuse_outside_sandbox()
     args = sys.argv[1:]
     log_call(state_dir, tool_path, args)
@@ -129,6 +158,8 @@ def run(tool_path, handler, before_call=None):
             answer.warn(fault["warning"])
         if fault and before_call is not None:
             before_call(platform, args, fault)
+        if fault and "hang_before" in fault:
+            hang_before_work(platform, args, fault, meanwhile)
         before = copy.deepcopy(platform.data)
         try:
             status = handler(platform, args, answer) or 0
@@ -146,6 +177,7 @@ def run(tool_path, handler, before_call=None):
     if fault and "hang" in fault:
         # The work is done and saved, the state unlocked; the answer (the
         # new object's ID) is held back, as by a command that hangs.
+        act_meanwhile(meanwhile, args, fault)
         time.sleep(fault["hang"])
     emit(answer, status)
 

@@ -239,7 +239,8 @@ def cmd_fault(p, a):
     if a.times is not None:
         fault["times"] = a.times
     kinds = 0
-    for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang"):
+    for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang",
+                "hang_before"):
         value = getattr(a, key)
         if value is not None:
             fault[key] = value
@@ -256,6 +257,10 @@ def cmd_fault(p, a):
         fault["stderr"] = a.stderr
     if kinds > 1:
         raise Fail("fixture: one kind of fault at a time", 2)
+    if a.meanwhile_owner is not None:
+        if a.hang is None and a.hang_before is None:
+            raise Fail("fixture: --meanwhile-owner needs --hang or --hang-before", 2)
+        fault["meanwhile_owner"] = a.meanwhile_owner
     p.data["faults"].append(fault)
 
 
@@ -552,6 +557,8 @@ def parser():
     v.add_argument("--trailing")
     v.add_argument("--name-taken-by", metavar="OWNER")
     v.add_argument("--hang", type=float, metavar="SECONDS")
+    v.add_argument("--hang-before", type=float, metavar="SECONDS")
+    v.add_argument("--meanwhile-owner", metavar="OWNER")
     v.add_argument("--name-glob")
     v.add_argument("--stuck-locked", action="store_true")
     v.add_argument("--then-state", type=int)

@@ -133,7 +133,7 @@ def record_handed_file(state_dir, path):
         paths.write(line)
 
 
-def create(platform, positional, options, answer):
+def create(platform, positional, options, answer, owner="oneadmin"):
     if "datastore" not in options:
         raise Fail("Datastore to save the image is mandatory: \n\t-d datastore_id")
     attrs = {}
@@ -175,7 +175,7 @@ def create(platform, positional, options, answer):
         raise Fail("[one.image.allocate] No PATH nor SOURCE in template.")
     if source is not None and "format" not in options:
         raise Fail("[one.image.allocate] SOURCE needs FORMAT to be set.")
-    model.check_name_free(platform, "image", name, "allocate", "Error allocating a new image. ")
+    model.check_name_free(platform, "image", name, "allocate", "Error allocating a new image. ", owner)
     needed = imagedata.size_mb(os.path.getsize(path)) if path is not None and os.path.isfile(path) else 0
     if not options.get("no_check_capacity"):
         model.reserve_space(datastore, needed)
@@ -194,7 +194,7 @@ def create(platform, positional, options, answer):
         persistent = 1
     else:
         persistent = 1 if options.get("persistent") or attrs.get("PERSISTENT", "").upper() == "YES" else 0
-    image = model.new_image(platform, name, datastore, "oneadmin", image_type, persistent, template)
+    image = model.new_image(platform, name, datastore, owner, image_type, persistent, template)
     image["size_mb"] = needed
     if source is not None:
         image["source"] = image["data"] = source
@@ -205,6 +205,15 @@ def create(platform, positional, options, answer):
         image["pending_copy"] = path
         model.start_locked(platform, image)
     answer.say("ID: %d" % image["id"])
+
+
+def meanwhile(platform, args, owner):
+    """The fault `meanwhile_owner`: while an image create hangs, user `owner`
+    runs the same create, making an image of the same name of their own."""
+    if not args or args[0] != "create":
+        return
+    positional, options = cli.parse_options(args[1:], accepted_options("create"))
+    create(platform, positional, options, cli.Answer(), owner)
 
 
 HANDLERS = dict({"show": show, "list": list_, "delete": delete, "create": create, "enable": enable,
@@ -225,4 +234,4 @@ def handle(platform, args, answer):
 
 
 if __name__ == "__main__":
-    cli.run(TOOL, handle)
+    cli.run(TOOL, handle, meanwhile=meanwhile)

@@ -46,17 +46,18 @@ def list_(platform, positional, options, answer):
     answer.write(plaintext.table(header, rows))
 
 
-def clone_image(platform, image, new_name):
-    """A copy of `image` named `new_name` in the same datastore, data included."""
+def clone_image(platform, image, new_name, owner="oneadmin"):
+    """A copy of `image` named `new_name` in the same datastore, data included,
+    belonging to the user who clones."""
     if image["type"] not in (0, 1, 2):
         raise Fail("Only images of type OS, CDROM and DATABLOCK can be cloned")
     if image["state"] not in (1, 2, 6):
         raise Fail("Cannot clone image in current state")
     datastore = platform.data["datastores"][str(image["datastore_id"])]
-    model.check_name_free(platform, "image", new_name, "clone")
+    model.check_name_free(platform, "image", new_name, "clone", owner=owner)
     model.reserve_space(datastore, image["size_mb"])
     # The copy belongs to the user who clones (the CLI runs as oneadmin).
-    copy = model.new_image(platform, new_name, datastore, "oneadmin", image["type"], image["persistent"],
+    copy = model.new_image(platform, new_name, datastore, owner, image["type"], image["persistent"],
                            image["template"])
     copy["path"] = image["path"]
     copy["format"] = image["format"]
@@ -66,14 +67,14 @@ def clone_image(platform, image, new_name):
     return copy
 
 
-def clone(platform, positional, options, answer):
+def clone(platform, positional, options, answer, owner="oneadmin"):
     cli.need_params("clone", positional, 2, "## USAGE\nclone <templateid> <name>")
     source = model.find(platform, "template", positional[0])
     new_name = positional[1]
-    model.check_name_free(platform, "template", new_name, "clone")
+    model.check_name_free(platform, "template", new_name, "clone", owner=owner)
     attrs = [[key, dict(value) if isinstance(value, dict) else value] for key, value in source["attrs"]]
     ident = platform.new_id("template")
-    template = {"id": ident, "name": new_name, "uname": "oneadmin", "uid": 0,
+    template = {"id": ident, "name": new_name, "uname": owner, "uid": platform.uid(owner),
                 "regtime": platform.now(), "attrs": attrs}
     platform.data["templates"][str(ident)] = template
     if options.get("recursive"):
@@ -86,7 +87,7 @@ def clone(platform, positional, options, answer):
                 try:
                     if image is None:
                         raise Fail("Error getting image")
-                    copy = clone_image(platform, image, "%s-disk-%d" % (new_name, ndisk))
+                    copy = clone_image(platform, image, "%s-disk-%d" % (new_name, ndisk), owner)
                 except Fail as failure:
                     # The caller's snapshot of the state undoes the template
                     # and the images cloned so far.
@@ -113,7 +114,7 @@ def delete(platform, positional, options, answer):
     return model.each_listed(platform, "template", positional, answer, "delete", remove)
 
 
-def create(platform, positional, options, answer):
+def create(platform, positional, options, answer, owner="oneadmin"):
     cli.need_params("create", positional, 1, "## USAGE\ncreate [<file>]")
     path = positional[0]
     try:
@@ -130,8 +131,8 @@ def create(platform, positional, options, answer):
     ident = platform.new_id("template")
     name = names[0] if names else "template-%d" % ident
     model.check_name_free(platform, "template", name, "allocate",
-                          "Error allocating a new virtual machine template. ")
-    platform.data["templates"][str(ident)] = {"id": ident, "name": name, "uname": "oneadmin", "uid": 0,
+                          "Error allocating a new virtual machine template. ", owner)
+    platform.data["templates"][str(ident)] = {"id": ident, "name": name, "uname": owner, "uid": platform.uid(owner),
                                               "regtime": platform.now(), "attrs": attrs}
     answer.say("ID: %d" % ident)
 
@@ -154,6 +155,16 @@ def before_call(platform, args, fault):
         "attrs": [[key, dict(value) if isinstance(value, dict) else value] for key, value in source["attrs"]]}
 
 
+def meanwhile(platform, args, owner):
+    """The fault `meanwhile_owner`: while a clone or a create hangs, user
+    `owner` runs the same command, making a template of the same name of
+    their own (for a recursive clone with their own copies of the images)."""
+    if not args or args[0] not in ("clone", "create"):
+        return
+    positional, options = cli.parse_options(args[1:], OPTIONS)
+    (clone if args[0] == "clone" else create)(platform, positional, options, cli.Answer(), owner)
+
+
 HANDLERS = dict({"show": show, "list": list_, "clone": clone, "delete": delete, "create": create},
                 **listactions.handlers("template", "template"))
 
@@ -163,4 +174,4 @@ def handle(platform, args, answer):
 
 
 if __name__ == "__main__":
-    cli.run(TOOL, handle, before_call)
+    cli.run(TOOL, handle, before_call, meanwhile)
