@@ -172,6 +172,12 @@ void install(int signal, void (*handler)(int), int flags, int also_blocked = 0)
     if (also_blocked != 0) {
         sigaddset(&action.sa_mask, also_blocked);
     }
+    // No handler is ever held inside: the hold of a paused worker comes after
+    // it (a hold inside the continue's handler, with SIGCONT blocked, would
+    // never end).
+    if (g_hold_signal.load() != 0) {
+        sigaddset(&action.sa_mask, g_hold_signal.load());
+    }
     action.sa_flags = flags;
     ::sigaction(signal, &action, nullptr);
 }
