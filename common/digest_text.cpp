@@ -1,4 +1,5 @@
 #include "common/digest_text.h"
+#include "common/output_lines.h"
 
 #include <iostream>
 
@@ -22,7 +23,7 @@ void print_digest(unsigned char* digest, unsigned int bits)
         append_hex(line, digest[i]);
         line += ' ';
     }
-    std::cout << line << std::endl;
+    kelvomar::output::print_line(line);
 }
 
 std::string digest_as_string(const unsigned char* digest, unsigned int bytes)

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <iostream>
 
+#include "common/output_lines.h"
+
 std::ostream& hx_unicout() { return std::cout; }
 
 std::ostream& hx_unicerr() { return std::cerr; }
@@ -28,6 +30,10 @@ std::string time_prefix() {
 HxLogger::~HxLogger() = default;
 
 int HxLogger::write_log(const std::string& text) {
+    // The process-wide output lock first, always: a record holds it over all
+    // its destinations, so taking it after this destination's own lock could
+    // wait for a record that waits for this destination.
+    std::lock_guard<std::recursive_mutex> ordered(kelvomar::output::lock());
     std::lock_guard<std::mutex> lock(mutex_);
     if (time_prefix_) {
         return write_log_impl(time_prefix() + text);
@@ -36,12 +42,12 @@ int HxLogger::write_log(const std::string& text) {
 }
 
 int StdoutLogger::write_log_impl(const std::string& text) {
-    hx_unicout() << text;
+    kelvomar::output::write_stdout(text);
     return 0;
 }
 
 int StderrLogger::write_log_impl(const std::string& text) {
-    hx_unicerr() << text;
+    kelvomar::output::write_stderr(text);
     return 0;
 }
 

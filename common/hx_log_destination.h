@@ -37,13 +37,15 @@ private:
 
 class StdoutLogger : public HxLogger {
 protected:
-    // Writes the text to standard output unchanged, without a flush; returns 0.
+    // Writes the text to standard output unchanged and whole, after what
+    // std::cout still holds (kelvomar::output::write_stdout); returns 0.
     int write_log_impl(const std::string& text) override;
 };
 
 class StderrLogger : public HxLogger {
 protected:
-    // Writes the text to standard error unchanged, without a flush; returns 0.
+    // Writes the text to standard error unchanged and whole, after what
+    // std::cerr still holds (kelvomar::output::write_stderr); returns 0.
     int write_log_impl(const std::string& text) override;
 };
 

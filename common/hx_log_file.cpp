@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/regex.hpp>
@@ -214,13 +215,25 @@ int FileLogger::write_log_impl(const std::string& text) {
         // losing this record and every later one.
         is_new = rotate_error == 0;
     }
-    std::ofstream out(path_, std::ios::out | std::ios::app | std::ios::binary);
-    if (!out.is_open()) {
+    // One write(2) for the whole record where the kernel allows it: appended
+    // at once, no part of it waits in a buffer while another writer (a
+    // signal handler's record) appends to the same file.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
         return 1;
     }
-    out << text;
-    out.close();
-    if (out.fail()) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 || done < text.size()) {
         return 1;
     }
     if (is_new) {

@@ -5,6 +5,7 @@
 #include <locale>
 
 #include "common/one_line_text.h"
+#include "common/output_lines.h"
 
 namespace {
 
@@ -166,6 +167,10 @@ void HxLogStream::write_record() {
     const std::string& text = buffer_;
     const auto color = level_to_color().find(level_);
     const std::string output = color == level_to_color().end() ? text : colored(text, color->second);
+    // The text is complete before the lock is taken; under it, the record
+    // reaches each destination whole and in the same order as every other
+    // record and protocol line of the process.
+    std::lock_guard<std::recursive_mutex> guard(kelvomar::output::lock());
     for (auto* target : targets) {
         if (target != nullptr) {
             target->write_log(output);

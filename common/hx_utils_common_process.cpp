@@ -8,6 +8,7 @@
 
 #include "common/hx_utils_common.h"
 #include "common/proc_stat_text.h"
+#include "common/output_lines.h"
 
 #include <signal.h>
 #include <sys/syscall.h>
@@ -196,7 +197,7 @@ void terminate_leaves(const ProcessHandle& process)
     if (pid == ::getpid())
         return;  // the process walking its own tree does not terminate itself
     const bool terminated = terminate(process);
-    std::cout << (terminated ? "PID was terminated: " : "Error terminate PID: ") << pid << std::endl;
+    kelvomar::output::print_line((terminated ? "PID was terminated: " : "Error terminate PID: ") + std::to_string(pid));
 }
 
 }  // namespace
@@ -210,10 +211,11 @@ bool send_signal(int pid, int signal)
     if (::kill(pid, 0) != 0)
         return false;
     if (::kill(pid, signal) == 0) {
-        std::cout << "sent signal " << signal << " to the process: " << pid << std::endl;
+        kelvomar::output::print_line("sent signal " + std::to_string(signal) + " to the process: " + std::to_string(pid));
         return true;
     }
-    std::cout << "No permissions to send signal " << signal << " the process: " << pid << std::endl;
+    kelvomar::output::print_line("No permissions to send signal " + std::to_string(signal) +
+                                 " the process: " + std::to_string(pid));
     return false;
 }
 

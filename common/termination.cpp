@@ -62,6 +62,26 @@ shared_state& shared()
 // wake-up lost to a termination that began without the lock costs no more.
 constexpr std::chrono::milliseconds kLookAgain{50};
 
+// The clean-up's running command, for the deadline's record: written by the
+// clean-up's thread only, read by a handler on that same thread.
+constexpr std::size_t kCommandTextSize = 2048;
+char g_cleanup_command[kCommandTextSize] = {0};
+std::atomic<bool> g_cleanup_running{false};
+
+void note_cleanup_command(const std::string& text) noexcept
+{
+    g_cleanup_running = false;
+    static const std::string merged = " 2>&1";
+    std::size_t size = text.size();
+    if (size >= merged.size() && text.compare(size - merged.size(), merged.size(), merged) == 0) {
+        size -= merged.size();
+    }
+    size = std::min(size, kCommandTextSize - 1);
+    text.copy(g_cleanup_command, size);
+    g_cleanup_command[size] = '\0';
+    g_cleanup_running = true;
+}
+
 bool has_begun()
 {
     return g_phase.load() == kBegun;
@@ -191,6 +211,9 @@ command_pipe::command_pipe(const std::string& shell_text)
     }
     const std::uint64_t start = s.starts;
     lock.unlock();
+    if (!worker_ && has_begun()) {
+        note_cleanup_command(shell_text);
+    }
 
     const int fd = spawn_shell(shell_text, pid_);
     const int error = errno;
@@ -205,6 +228,9 @@ command_pipe::command_pipe(const std::string& shell_text)
         }
     }
 
+    if (!worker_ && stream_ == nullptr) {
+        g_cleanup_running = false;
+    }
     if (worker_) {
         lock.lock();
         if (stream_ != nullptr) {
@@ -251,6 +277,9 @@ int command_pipe::close()
     }
     const int error = errno;
     pid_ = -1;
+    if (!worker_) {
+        g_cleanup_running = false;
+    }
     if (worker_) {
         shared_state& s = shared();
         std::unique_lock<std::mutex> lock(s.mutex);
@@ -360,6 +389,11 @@ void end_child_processes()
         lock.unlock();
         hx_utils_common::kill_childs(late);
     }
+}
+
+const char* running_cleanup_command() noexcept
+{
+    return g_cleanup_running.load() ? g_cleanup_command : "";
 }
 
 void wait_for_worker(std::chrono::milliseconds settle)

@@ -110,6 +110,13 @@ bool wait_for_uninterrupted(std::chrono::milliseconds grace = kNamingCommandGrac
 // ended.
 void end_child_processes();
 
+// The command (its shell text, without the " 2>&1" that merges its standard
+// error) that a thread other than the worker runs now once a termination has
+// begun (a command of the clean-up); empty when none runs. For the signal
+// handler of the clean-up's deadline, on the clean-up's own thread.
+// Async-signal-safe; never null.
+const char* running_cleanup_command() noexcept;
+
 // Waits until the worker stands still: stopped at a safe point, closed, or
 // none registered. After `settle` a worker that is still waiting for a child
 // process is held where it is, and the wait ends too; a worker that runs its

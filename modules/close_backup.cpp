@@ -5,6 +5,7 @@
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/shell_quote.h"
+#include "common/output_lines.h"
 
 #include <boost/filesystem.hpp>
 
@@ -56,14 +57,14 @@ bool HxModuleUniversal::close_backup(const bool& replica)
     if (options_.autonomous) {
         const std::string kind = storage_kind_word(storage_type_);
         if (!kind.empty())
-            std::cout << "CLIENT DEFINED STORAGE:" << kind << "@" << storage_id_ << std::endl;
+            kelvomar::output::print_line("CLIENT DEFINED STORAGE:" + kind + "@" + std::to_string(storage_id_));
         main_archive = archive_filename();
     } else {
         main_archive = snapshot_filename();
     }
-    std::cout << "MAIN ARCHIVE FILENAME:" << main_archive << std::endl;
-    std::cout << "MAIN SNAPSHOT FILENAME:" << snapshot_filename() << std::endl;
-    std::cout << "MAIN ARCHIVE SIGN FILENAME:" << archive_sign_filename() << std::endl;
+    kelvomar::output::print_line("MAIN ARCHIVE FILENAME:" + main_archive);
+    kelvomar::output::print_line("MAIN SNAPSHOT FILENAME:" + snapshot_filename());
+    kelvomar::output::print_line("MAIN ARCHIVE SIGN FILENAME:" + archive_sign_filename());
 
     if (!replica && file_list_ && fs::exists(main_archive)) {
         const std::string command = "/opt/kelvomar/bin/hxfd -l " +
@@ -71,9 +72,8 @@ bool HxModuleUniversal::close_backup(const bool& replica)
                                     " -v 1";
         std::string output;
         if (hx_utils_common::execute_command(command, output) == 0) {
-            std::cout << "FILE LISTING START:" << std::endl;
-            std::cout << output;
-            std::cout << "FILE LISTING END" << std::endl;
+            // One piece: no record lands between the listing's lines.
+            kelvomar::output::write_stdout("FILE LISTING START:\n" + output + "FILE LISTING END\n");
         } else {
             HxLogStream(HxLogLvl::Error) << kSignature << ": command produced error: " << command << std::endl;
             HxLogStream(HxLogLvl::Error) << "Command output start: ---------------------------------------------- "

@@ -9,6 +9,7 @@
 #include "common/hx_logger.h"
 #include "modules/hx_module_universal.h"
 #include "modules/option_error_text.h"
+#include "common/output_lines.h"
 
 namespace po = boost::program_options;
 
@@ -260,8 +261,8 @@ bool HxModuleUniversal::parse_module_options(int argc, char** argv, HxModuleOpti
                 operation = op_archiving_supported;
             } else if (one_of(operation, {op_backup, op_backup_list}) && options.backup_type == 1) {
                 options.archiving_mode = true;
-                std::cout << "Archiving mode: the module '" << options.module_name
-                          << "' will delete the resource after the task is completed" << std::endl;
+                kelvomar::output::print_line("Archiving mode: the module '" + options.module_name +
+                                             "' will delete the resource after the task is completed");
             } else {
                 return false;
             }

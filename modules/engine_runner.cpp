@@ -5,6 +5,7 @@
 #include "common/hx_logger.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
+#include "common/output_lines.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +29,7 @@ bool starts_with(const std::string& line, const std::string& prefix)
 
 void echo(const std::string& line)
 {
-    std::cout << line << std::endl;
+    kelvomar::output::print_line(line);
 }
 
 // Handles one completed engine line; throws when a process-id line holds no number.

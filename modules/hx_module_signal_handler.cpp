@@ -1,23 +1,30 @@
 // Process-wide signal handlers bound to the one module object of the process.
 //
 // Where a signal can land: anywhere in the module's work, also in the middle
-// of a log record (holding a log destination's mutex) or of the C library's
-// memory functions. So a termination signal's handler only writes the signal
-// number into a pipe; a thread of the handler object reads it and terminates
-// the run in ordinary code: it ends the processes below the module, waits
-// until the worker stands still at a safe point (common/termination.h), runs
-// the module's clean-up, writes the record and exits with 17. A watchdog ends
-// a termination that still gets stuck (a platform command that never returns)
-// with the same exit status after a bounded time. The stop and continue
-// handlers hold and release the worker where it is; their records go through
-// signal_log. A segmentation fault leaves nothing to be trusted: its handler
-// ends the processes below the module with raw system calls only
-// (common/descendant_processes.h), writes the record with write(2) and exits;
+// of a log record (holding the output lock or a log destination's mutex) or of
+// the C library's memory functions. So the handlers of the termination, stop
+// and continue signals only note the signal (an atomic count, a byte in a
+// pipe); a thread of the handler object reads the pipe and acts in ordinary
+// code. On a stop it forwards the signal to the engine, writes the record and
+// holds the worker where it is (a signal of its own, whose handler only
+// sleeps until a continue or a termination request); on a continue it writes
+// the record and forwards the signal. On a termination it ends the processes
+// below the module, waits until the worker stands still at a safe point
+// (common/termination.h), runs the module's clean-up, writes the record and
+// exits with 17. A deadline ends a termination that still gets stuck (a
+// platform command that never returns) on the clean-up's own thread, so that
+// the clean-up starts nothing more: the processes below the module are ended
+// with raw system calls only (common/descendant_processes.h), the records are
+// written with write(2) (signal_log) and the run exits with 17. A segmentation
+// fault leaves nothing to be trusted and ends the same way, without a clean-up;
 // the platform objects and work files of the run stay.
 #include "modules/hx_module_signal_handler.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -50,8 +57,22 @@ constexpr int kTerminatedStatus = 17;
 constexpr std::chrono::milliseconds kWorkerSettleTime{3000};
 
 // How long the processes below the module get to end on SIGTERM after a
-// segmentation fault before they are killed, in milliseconds.
+// segmentation fault, or when the clean-up's deadline has passed, before they
+// are killed, in milliseconds.
 constexpr int kCrashChildGraceMs = 1000;
+constexpr int kDeadlineChildGraceMs = 2000;
+
+// The worker (the thread that made the handler object) and the signal that
+// holds it while the module is paused (the first real-time signal that the C
+// library leaves to programs).
+pthread_t g_worker_thread;
+std::atomic<bool> g_worker_known{false};
+std::atomic<int> g_hold_signal{0};
+// The continue count at the stop that the current hold stands for.
+std::atomic<long> g_hold_mark{0};
+
+// The thread of the termination's clean-up, once one runs (0 before).
+std::atomic<long> g_cleanup_thread{0};
 
 // Set once the segmentation fault handler runs: a fault inside it ends the
 // process at once.
@@ -78,13 +99,69 @@ void raw_error_line(const char* text)
 // termination thread learns of it): a pause ends on it.
 std::atomic<bool> g_termination_requested{false};
 
-// The watchdog of a termination: its clean-up took too long. The record names
-// what the run made and has not removed yet, for removal by hand.
+long current_thread() noexcept
+{
+    return ::syscall(SYS_gettid);
+}
+
+// The end of the run from a signal handler, with async-signal-safe calls only:
+// every process below the module is ended (SIGTERM, then SIGKILL after
+// `grace_ms`), then `what_is_left` (when given) writes its record, then the
+// termination record; exit status 17. Nothing the run started outlives it.
+[[noreturn]] void end_run_from_handler(int grace_ms, void (*what_is_left)())
+{
+    hx_utils_common::end_descendants(::getpid(), grace_ms);
+    if (what_is_left != nullptr) {
+        what_is_left();
+    }
+    kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
+    ::_exit(kTerminatedStatus);
+}
+
+// The record of a clean-up that did not end in time: the command it was
+// running (now ended) and what the run made and has not removed yet, for
+// removal by hand.
+void deadline_record()
+{
+    const char* command = kelvomar::termination::running_cleanup_command();
+    const bool ran = *command != '\0';
+    const char* left = kelvomar::leftovers::signal_text();
+    const bool listed = *left != '\0';
+    const char* const pieces[] = {"Module termination clean-up did not end in time",
+                                  ran ? ": the command '" : nullptr,
+                                  ran ? command : nullptr,
+                                  ran ? "' was ended" : nullptr,
+                                  "; the module ends without it.",
+                                  listed ? " Left behind: " : nullptr,
+                                  listed ? left : nullptr};
+    kelvomar::module::signal_log::error_pieces(pieces, sizeof pieces / sizeof pieces[0]);
+}
+
+// The watchdog of a termination: its clean-up took too long. It acts on the
+// clean-up's own thread (the signal is passed on to it), which then starts no
+// further command while the processes below the module are ended.
 void shutdown_timeout_handler(int)
 {
-    kelvomar::module::signal_log::error("Module termination clean-up did not end in time; the module ends without it.",
-                                        " Left behind: ", kelvomar::leftovers::signal_text());
-    ::_exit(kTerminatedStatus);
+    const long cleanup = g_cleanup_thread.load();
+    if (cleanup != 0 && cleanup != current_thread()) {
+        ::syscall(SYS_tgkill, static_cast<long>(::getpid()), cleanup, static_cast<long>(SIGALRM));
+        return;
+    }
+    end_run_from_handler(kDeadlineChildGraceMs, &deadline_record);
+}
+
+// The hold of a paused worker: sleeps until a continue came after the stop it
+// stands for, or a termination was requested (their handlers run on this
+// thread meanwhile and cut the sleep short).
+void hold_handler(int)
+{
+    const int saved = errno;
+    const long mark = g_hold_mark.load();
+    while (!HxModuleSignalHandler::continued_since(mark) && !HxModuleSignalHandler::termination_requested()) {
+        struct timespec pause {0, 100 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    errno = saved;
 }
 
 void install(int signal, void (*handler)(int), int flags, int also_blocked = 0)
@@ -95,16 +172,14 @@ void install(int signal, void (*handler)(int), int flags, int also_blocked = 0)
     if (also_blocked != 0) {
         sigaddset(&action.sa_mask, also_blocked);
     }
+    // No handler is ever held inside: the hold of a paused worker comes after
+    // it (a hold inside the continue's handler, with SIGCONT blocked, would
+    // never end).
+    if (g_hold_signal.load() != 0) {
+        sigaddset(&action.sa_mask, g_hold_signal.load());
+    }
     action.sa_flags = flags;
     ::sigaction(signal, &action, nullptr);
-}
-
-void unblock(int signal)
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 // Blocks what the termination thread does not take while it waits: every
@@ -187,6 +262,9 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     module_ptr_ = module;
     kelvomar::module::signal_log::prepare();
     kelvomar::termination::register_worker();
+    g_worker_thread = ::pthread_self();
+    g_worker_known = true;
+    g_hold_signal = SIGRTMIN;
     if (::pipe2(pipe_, O_CLOEXEC) == 0) {
         // A handler never waits on a full pipe.
         ::fcntl(pipe_[1], F_SETFL, ::fcntl(pipe_[1], F_GETFL) | O_NONBLOCK);
@@ -217,6 +295,7 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     install(SIGTSTP, &HxModuleSignalHandler::pause_handler, SA_RESTART, SIGCONT);
     install(SIGCONT, &HxModuleSignalHandler::continue_handler, SA_RESTART, SIGTSTP);
     install(SIGPIPE, &HxModuleSignalHandler::sigpipe_handler, SA_RESTART);
+    install(g_hold_signal, &hold_handler, SA_RESTART);
 }
 
 HxModuleSignalHandler::~HxModuleSignalHandler()
@@ -233,6 +312,9 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
     for (const int signal : kHandledSignals) {
         restore_default(signal);
     }
+    // No hold is asked for any more: the thread that asks has ended.
+    restore_default(g_hold_signal);
+    g_worker_known = false;
     for (int& fd : pipe_) {
         if (fd >= 0) {
             ::close(fd);
@@ -259,9 +341,7 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
         raw_error_line("Module clean-up failed with a segmentation fault.\n");
     }
     // The engine or a running command must not outlive the module.
-    hx_utils_common::end_descendants(::getpid(), kCrashChildGraceMs);
-    kelvomar::module::signal_log::info("Module was terminated. PID: ", ::getpid(), "");
-    ::_exit(kTerminatedStatus);
+    end_run_from_handler(kCrashChildGraceMs, nullptr);
 }
 
 void HxModuleSignalHandler::watch_signals(int read_fd)
@@ -275,8 +355,40 @@ void HxModuleSignalHandler::watch_signals(int read_fd)
         if (n <= 0 || byte == 0) {
             return;
         }
-        terminate_run(byte);
+        if (byte == SIGTSTP) {
+            pause_run();
+        } else if (byte == SIGCONT) {
+            continue_run();
+        } else {
+            terminate_run(byte);
+        }
     }
+}
+
+void HxModuleSignalHandler::pause_run()
+{
+    if (module_ptr_ == nullptr || termination_requested()) {
+        return;
+    }
+    // The mark was taken by the stop's handler: a continue that came since
+    // (it may be the next byte in the pipe) ends this pause before it begins.
+    const long mark = take_stop_mark();
+    module_ptr_->send_signal_to_hxfd(SIGTSTP);
+    module_ptr_->set_to_pause();
+    if (!continued_since(mark) && !termination_requested() && g_worker_known.load()) {
+        g_hold_mark = mark;
+        ::pthread_kill(g_worker_thread, g_hold_signal.load());
+    }
+}
+
+void HxModuleSignalHandler::continue_run()
+{
+    if (module_ptr_ == nullptr) {
+        return;
+    }
+    // The hold of the worker has ended already: the continue's handler counted it.
+    module_ptr_->continue_working();
+    module_ptr_->send_signal_to_hxfd(SIGCONT);
 }
 
 void HxModuleSignalHandler::terminate_run(int /*signal*/)
@@ -287,6 +399,7 @@ void HxModuleSignalHandler::terminate_run(int /*signal*/)
     if (!termination::begin()) {
         return;  // one is under way already, or the operation has ended
     }
+    g_cleanup_thread = current_thread();
     install(SIGALRM, &shutdown_timeout_handler, 0);
     ::alarm(g_shutdown_time_limit);
     // The clean-up starts processes of its own: they get a plain signal mask.
@@ -303,6 +416,9 @@ void HxModuleSignalHandler::terminate_run(int /*signal*/)
     if (module_ptr_ != nullptr) {
         module_ptr_->handle_shutdown_signal();
     }
+    // Every command of the clean-up has been waited for; a process that is
+    // still below the module (one the ended commands left) does not outlive it.
+    hx_utils_common::end_descendants(::getpid(), kDeadlineChildGraceMs);
     HxLogStream(HxLogLvl::Info) << "Module was terminated. PID: " << ::getpid() << std::endl;
     // The running operation is not unwound; what the agent reads is flushed.
     std::cout.flush();
@@ -316,15 +432,10 @@ void HxModuleSignalHandler::pause_handler(int signal)
     if (signal != SIGTSTP || module_ptr_ == nullptr || termination_requested()) {
         return;
     }
-    // SIGCONT is blocked on entry, so a continue sent right after this stop
-    // cannot be counted before the mark is taken (which would leave the module
-    // paused for good) nor reach the engine before the stop does (which would
-    // leave the engine stopped). Once both are done, a pending continue is let
-    // in and ends this pause, even before the pause has begun.
+    // SIGCONT is blocked on entry: a continue sent right after this stop is
+    // counted after the mark, so it ends the pause that the stop begins.
     mark_stop();
-    module_ptr_->send_signal_to_hxfd(SIGTSTP);
-    unblock(SIGCONT);
-    module_ptr_->set_to_pause();
+    note_to(g_notify_fd, static_cast<unsigned char>(SIGTSTP));
 }
 
 void HxModuleSignalHandler::continue_handler(int signal)
@@ -332,8 +443,10 @@ void HxModuleSignalHandler::continue_handler(int signal)
     if (signal != SIGCONT || module_ptr_ == nullptr) {
         return;
     }
-    module_ptr_->continue_working();
-    module_ptr_->send_signal_to_hxfd(SIGCONT);
+    // Counted here, so that a held worker goes on at once, whatever the
+    // thread that writes the record is waiting for.
+    mark_continue();
+    note_to(g_notify_fd, static_cast<unsigned char>(SIGCONT));
 }
 
 void HxModuleSignalHandler::sigpipe_handler(int /*signal*/)

@@ -8,14 +8,15 @@ class HxModuleUniversal;
 
 // Process-wide handlers of SIGINT, SIGTERM, SIGSEGV (shut down with 17),
 // SIGTSTP / SIGCONT (pause and resume the module and the engine) and SIGPIPE
-// (ignored), bound to the one module object of the process. A termination
-// signal is only noted by its handler; a thread of the handler object carries
-// the termination out in ordinary code (see common/termination.h).
+// (ignored), bound to the one module object of the process. A termination,
+// stop or continue signal is only noted by its handler; a thread of the
+// handler object acts on it in ordinary code (see common/termination.h).
 class HxModuleSignalHandler {
 public:
     // How long the clean-up of a termination may take before the module ends
-    // without finishing it (still with exit status 17, after an Error record
-    // naming what is left behind), in seconds.
+    // without finishing it: the processes below it are ended, an Error record
+    // names the command that was ended and what is left behind, then the
+    // termination record; exit status 17. In seconds.
     static constexpr unsigned kDefaultShutdownTimeLimit = 60;
 
     // Creates the handler object for `module`; the caller owns it. Never fails.
@@ -40,11 +41,13 @@ public:
     // the termination record is written (with write(2)) before the exit with
     // 17; no clean-up runs. Any other number returns at once. Async-signal-safe.
     static void shutdown_handler(int signal);
-    // SIGTSTP: forwards it to the engine and waits until SIGCONT or a
-    // termination request; other numbers return at once.
+    // SIGTSTP: notes the stop for the signal thread, which forwards it to the
+    // engine, writes the record and holds the worker until SIGCONT or a
+    // termination request; other numbers return at once. Async-signal-safe.
     static void pause_handler(int signal);
-    // SIGCONT: resumes the module and forwards it to the engine; other numbers
-    // return at once.
+    // SIGCONT: counts the continue (a held worker goes on) and notes it for
+    // the signal thread, which writes the record and forwards it to the
+    // engine; other numbers return at once. Async-signal-safe.
     static void continue_handler(int signal);
     // SIGPIPE: does nothing, so that a closed pipe does not end the module.
     static void sigpipe_handler(int signal);
@@ -71,8 +74,14 @@ public:
     static HxModuleUniversal* module_ptr_;
 
 private:
-    // The termination thread: waits for signals noted on `read_fd` and terminates the run.
+    // The signal thread: waits for signals noted on `read_fd`, pauses and
+    // continues the run on stops and continues, terminates it on the others.
     static void watch_signals(int read_fd);
+    // A stop was noted: forwards it to the engine, writes the record and holds
+    // the worker, unless a continue or a termination request came since.
+    static void pause_run();
+    // A continue was noted: writes the record and forwards it to the engine.
+    static void continue_run();
     // Ends the run after `signal`: children, clean-up, record, exit 17.
     // Returns only when a termination has begun already or the worker has closed.
     static void terminate_run(int signal);

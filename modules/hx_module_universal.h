@@ -208,11 +208,12 @@ public:
 
     // Sends `signal` to the running engine, when there is one.
     void send_signal_to_hxfd(int signal);
-    // Pauses the module until continue_working is called.
+    // Writes the pause record and marks the module paused (the signal handler
+    // object holds the worker until a continue). Called by the signal thread.
     void set_to_pause();
     // Whether the module is paused.
     bool is_paused();
-    // Ends a pause.
+    // Writes the continue record and ends the pause. Called by the signal thread.
     void continue_working();
 
     // ---- Archive engine runs ------------------------------------------------
@@ -362,8 +363,8 @@ protected:
     bool last_ = false;
     std::string tmp_catalog_;
     bool without_deployment_restore_ = false;
-    pid_t hxfd_pid_ = 0;                   // read by the signal handlers
-    std::atomic<bool> paused_{false};      // cleared by the continue handler while the pause handler waits
+    pid_t hxfd_pid_ = 0;                   // read by the signal thread
+    std::atomic<bool> paused_{false};      // set and cleared by the signal thread on stop and continue
     kelvomar::module::resource_file_lock resource_lock_;
     std::string reference_snapshot_directory_;
     std::unique_ptr<HxModuleSignalHandler> signal_handler_;

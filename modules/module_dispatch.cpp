@@ -17,6 +17,7 @@
 #include "common/quoting.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
+#include "common/output_lines.h"
 
 namespace {
 
@@ -509,7 +510,7 @@ unsigned int HxModuleUniversal::run()
         }
         const int operation = options_.operation;
         if (operation >= op_backup && operation <= op_apply_replica) {
-            std::cout << "MODULE PID:" << ::getpid() << std::endl;
+            kelvomar::output::print_line("MODULE PID:" + std::to_string(::getpid()));
         }
         Dispatch dispatch(*this, options_, last_, without_deployment_restore_, data_incomplete_, resource_lock_,
                           snapshot_directory_created_, restore_failed_);

@@ -1,13 +1,14 @@
 // Pausing and resuming the module and the archive engine on stop and continue
-// signals. These run inside signal handlers: their records go through
-// signal_log, and the wait is a plain sleep that a continue interrupts.
-#include <time.h>
-#include <unistd.h>
-
+// signals. These run on the thread that watches for signals, in ordinary code:
+// their records go through the normal record path, whole and in order with
+// every other record and protocol line. The worker itself is held by the
+// signal handler object (hx_module_signal_handler.cpp).
+#include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "modules/hx_module_signal_handler.h"
 #include "modules/hx_module_universal.h"
-#include "modules/signal_log.h"
+
+#include <unistd.h>
 
 void HxModuleUniversal::send_signal_to_hxfd(int signal)
 {
@@ -18,18 +19,8 @@ void HxModuleUniversal::send_signal_to_hxfd(int signal)
 
 void HxModuleUniversal::set_to_pause()
 {
-    const long mark = HxModuleSignalHandler::take_stop_mark();
-    kelvomar::module::signal_log::info("Module pid: ", ::getpid(), " put on pause");
+    HxLogStream(HxLogLvl::Info) << "Module pid: " << ::getpid() << " put on pause" << std::endl;
     paused_ = true;
-    while (is_paused() && !HxModuleSignalHandler::continued_since(mark) &&
-           !HxModuleSignalHandler::termination_requested()) {
-        // One second at a time; a continue or termination signal cuts the
-        // sleep short (its handler runs on this thread, the only one that
-        // takes asynchronous signals) and ends the pause.
-        struct timespec second {1, 0};
-        ::nanosleep(&second, nullptr);
-    }
-    paused_ = false;
 }
 
 bool HxModuleUniversal::is_paused()
@@ -39,7 +30,6 @@ bool HxModuleUniversal::is_paused()
 
 void HxModuleUniversal::continue_working()
 {
-    kelvomar::module::signal_log::info("Module pid: ", ::getpid(), " continue working");
-    HxModuleSignalHandler::mark_continue();
+    HxLogStream(HxLogLvl::Info) << "Module pid: " << ::getpid() << " continue working" << std::endl;
     paused_ = false;
 }

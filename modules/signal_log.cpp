@@ -182,13 +182,18 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
 
 void error(const char* text, const char* label, const char* list) noexcept
 {
+    const bool listed = list != nullptr && *list != '\0';
+    const char* const pieces[] = {text, listed ? label : nullptr, listed ? list : nullptr};
+    error_pieces(pieces, 3);
+}
+
+void error_pieces(const char* const* pieces, std::size_t count) noexcept
+{
     Line<12288> line;
     add_time_prefix(line);
     line.add("Error: ");
-    line.add(text);
-    if (list != nullptr && *list != '\0') {
-        line.add(label);
-        line.add(list);
+    for (std::size_t i = 0; i < count; ++i) {
+        line.add(pieces[i]);
     }
     line.add("\n");
     write_record(line, STDERR_FILENO);

@@ -9,6 +9,7 @@
 // that the logging library writes ("[<local time>] Info: <text>"), to the
 // program's log file and to standard output, as the default routing does.
 
+#include <cstddef>
 #include <string>
 
 namespace kelvomar {
@@ -32,6 +33,10 @@ void info(const char* prefix, long long number, const char* suffix) noexcept;
 // `list`, to the log file and to standard error, as the default routing of
 // Error does. Async-signal-safe; never fails; a very long record is cut.
 void error(const char* text, const char* label, const char* list) noexcept;
+
+// Writes the Error record made of the `count` texts `pieces` in order (a null
+// piece is skipped), as error does. Async-signal-safe; never fails.
+void error_pieces(const char* const* pieces, std::size_t count) noexcept;
 
 }  // namespace signal_log
 }  // namespace module

@@ -11,6 +11,7 @@
 
 #include "common/hx_logger.h"
 #include "modules/esign_commands.h"
+#include "common/output_lines.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ bool HxModuleUniversal::verify_in_client_defined_storage()
     remove_esign(snapshot_esign);
     esign_files_written_ = false;
 
-    std::cout << "VERIFICATION RESULT:" << (archive_trusted && snapshot_trusted ? "Trusted" : "Wrong status")
-              << std::endl;
+    kelvomar::output::print_line(std::string("VERIFICATION RESULT:") +
+                                 (archive_trusted && snapshot_trusted ? "Trusted" : "Wrong status"));
     return true;
 }

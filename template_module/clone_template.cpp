@@ -139,6 +139,14 @@ int HxModuleKevraTemplate::wait_for_clone_images()
                                      << std::endl;
         return 12;
     }
+    // From here on the clone's images are known by ID, for the record of what
+    // a termination leaves behind.
+    std::string image_ids;
+    for (const std::string& id : ids) {
+        image_ids += (image_ids.empty() ? " with its images ID " : ", ID ") + id;
+    }
+    kelvomar::leftovers::note("clone", "the clone template '" + clone + "' ID " + clone_id_ +
+                                           (ids.empty() ? std::string(" with no images") : image_ids));
     HxLogStream(HxLogLvl::Info) << "Checking images cloning ..." << std::endl;
     while (!ids.empty()) {
         // One pass over the remaining images; the first ready one leaves the list and ends the pass.

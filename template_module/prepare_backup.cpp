@@ -18,6 +18,7 @@
 #include "template_module/backup_records.h"
 #include "template_module/backup_rules.h"
 #include "template_module/staged_files.h"
+#include "common/output_lines.h"
 
 namespace fs = boost::filesystem;
 
@@ -156,7 +157,7 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
         // What is staged is the same for every backup type, and the engine is
         // told so: it makes a full archive, with no reference meta.
         if (options_.backup_type != 1) {
-            std::cout << "SET BACKUP TYPE TO FULL" << std::endl;
+            kelvomar::output::print_line("SET BACKUP TYPE TO FULL");
             options_.backup_type = 1;
         }
 

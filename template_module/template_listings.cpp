@@ -11,6 +11,7 @@
 #include "opennebula/xml_access.h"
 #include "template_module/client_check.h"
 #include "template_module/template_listing_lines.h"
+#include "common/output_lines.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ int HxModuleKevraTemplate::list_header_labels()
         HxLogStream(HxLogLvl::Error) << "Command output: " << output << std::endl;
         return 2;
     }
-    std::cout << output << std::flush;
+    kelvomar::output::write_stdout(output);
     return 0;
 }
 
@@ -79,8 +80,8 @@ int HxModuleKevraTemplate::list_all_templates(const bool& with_header_labels)
             HxLogStream(HxLogLvl::Error) << signature << ": can't list resources header labels" << std::endl;
             return 2;
         }
-        std::cout << "-----" << std::endl;
+        kelvomar::output::print_line("-----");
     }
-    std::cout << kevra_template::template_listing_lines(xmlDocGetRootElement(doc.get())) << std::flush;
+    kelvomar::output::write_stdout(kevra_template::template_listing_lines(xmlDocGetRootElement(doc.get())));
     return 0;
 }

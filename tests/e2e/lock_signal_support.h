@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -107,6 +108,14 @@ public:
         start(argv, environment);
     }
 
+    // Any program, standard output to a pipe that drain() reads.
+    struct piped_stdout {};
+    Role(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment, piped_stdout)
+        : interactive_(true), files_(scratch_dir("program"))
+    {
+        start(argv, environment);
+    }
+
     ~Role()
     {
         if (!finished_) {
@@ -158,6 +167,25 @@ public:
                 return answer;
             }
             answer += c;
+        }
+    }
+
+    // Reads what the pipe of standard output holds until its end or until
+    // nothing came for `seconds`; returns all of it.
+    std::string drain(double seconds)
+    {
+        std::string all;
+        char buffer[4096];
+        for (;;) {
+            struct pollfd ready {out_, POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(seconds * 1000)) <= 0) {
+                return all;
+            }
+            const ssize_t n = ::read(out_, buffer, sizeof buffer);
+            if (n <= 0) {
+                return all;
+            }
+            all.append(buffer, static_cast<std::size_t>(n));
         }
     }
 
@@ -305,6 +333,37 @@ inline void own_os_release()
     std::ofstream("/etc/os-release") << "PRETTY_NAME=\"Nimra Linux\"\nNAME=\"Nimra Linux\"\nID=nimra\n";
     // The program's log folder, which the agent's installation provides.
     ::mkdir("/opt/kelvomar/log", 0755);
+}
+
+// The living processes other than this one whose environment holds the entry
+// `entry` ("NAME=value" exactly): what a run left behind, wherever it was
+// moved in the process tree.
+inline std::vector<pid_t> processes_with_environment(const std::string& entry)
+{
+    std::vector<pid_t> found;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    while (const struct dirent* item = ::readdir(proc)) {
+        const std::string name = item->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::atol(name.c_str()));
+        if (pid == ::getpid() || !process_alive(pid)) {
+            continue;
+        }
+        std::istringstream environment(read_file("/proc/" + name + "/environ"));
+        for (std::string variable; std::getline(environment, variable, '\0');) {
+            if (variable == entry) {
+                found.push_back(pid);
+                break;
+            }
+        }
+    }
+    ::closedir(proc);
+    return found;
 }
 
 // The test module's log file (the program's file name under /opt/kelvomar/log).
