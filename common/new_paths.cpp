@@ -58,8 +58,15 @@ entry_kind entry_at(const std::string& path)
 
 int make_new_directory(const std::string& path)
 {
-    // mkdir never follows a link in the last component: anything there is EEXIST.
-    if (::mkdir(without_trailing_slash(path).c_str(), 0755) != 0) {
+    // mkdir never follows a link in the last component: anything there is
+    // EEXIST. The mask can only take bits away from 0700; chmod then sets
+    // exactly 0700 on the directory just made (a directory of root's in a
+    // directory that no other user can change, so still the same one).
+    const std::string directory = without_trailing_slash(path);
+    if (::mkdir(directory.c_str(), 0700) != 0) {
+        return errno;
+    }
+    if (::chmod(directory.c_str(), 0700) != 0) {
         return errno;
     }
     return 0;

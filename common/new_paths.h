@@ -19,7 +19,7 @@ enum class entry_kind { missing, directory, link, regular, other };
 // The kind of the entry at `path` (lstat; a trailing "/" is ignored); `missing` also when it can't be examined.
 entry_kind entry_at(const std::string& path);
 
-// Makes the directory `path` new (mode 0755 less the umask). 0, or EEXIST when
+// Makes the directory `path` new, private to the run (mode 0700 whatever the umask). 0, or EEXIST when
 // anything already stands there (a link included), or the errno of mkdir.
 int make_new_directory(const std::string& path);
 

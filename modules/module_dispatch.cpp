@@ -15,6 +15,7 @@
 #include "common/leftovers.h"
 #include "common/new_paths.h"
 #include "common/quoting.h"
+#include "common/safe_directory.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
 #include "common/output_lines.h"
@@ -52,17 +53,18 @@ public:
     CreatedDirectory(const CreatedDirectory&) = delete;
     CreatedDirectory& operator=(const CreatedDirectory&) = delete;
 
-    // Makes the directory, or takes the real directory that stands there
-    // (never a link). 0 or the errno of the cause (kelvomar::new_paths).
-    int make()
+    // Makes the directory new (mode 0700), or takes the private directory of
+    // root's that stands there (never a link, never another user's). Empty,
+    // or why it can't be used (kelvomar::safe_directory).
+    std::string make()
     {
         bool made = false;
-        const int error = kelvomar::new_paths::use_or_make_directory(path_, false, made);
+        std::string problem = kelvomar::safe_directory::use_or_make_private_directory(path_, made);
         created_ = made;
         if (made) {
             kelvomar::leftovers::note("directory " + path_, "the directory " + path_);
         }
-        return error;
+        return problem;
     }
 
 private:
@@ -76,6 +78,15 @@ unsigned int refuse_backup_path(const std::string& what, const std::string& path
 {
     HxLogStream(HxLogLvl::Error) << "Backup module: " << what << " can't be used: "
                                  << kelvomar::new_paths::new_paths_error(path, error) << std::endl;
+    return 6;
+}
+
+// Logs why a directory of the operation directory can't be used by a backup,
+// and what would make it acceptable; the backup's failure status.
+unsigned int refuse_backup_directory(const std::string& what, const std::string& problem, const std::string& advice)
+{
+    HxLogStream(HxLogLvl::Error) << "Backup module: " << what << " can't be used: " << problem << "; " << advice
+                                 << std::endl;
     return 6;
 }
 
@@ -289,20 +300,25 @@ unsigned int Dispatch::backup()
 unsigned int Dispatch::backup_paths(CreatedDirectory& snapshot_directory)
 {
     using namespace kelvomar::new_paths;
-    // Others may write to the operation directory: a link standing under one
-    // of the run's names would have the run write into what it points to.
+    namespace safe = kelvomar::safe_directory;
+    // The engine and tar work on paths: only in a directory that no other user
+    // can change is a path the run checked still the same when they use it.
     bool made = false;
-    int error = use_or_make_directory(options_.tmp_operation_directory, true, made);
-    if (error != 0) {
-        return refuse_backup_path("the operation directory", options_.tmp_operation_directory, error);
+    std::string problem = safe::make_operation_directory(options_.tmp_operation_directory, made);
+    if (!problem.empty()) {
+        return refuse_backup_directory("the operation directory", problem, safe::operation_directory_advice());
     }
-    if ((error = snapshot_directory.make()) != 0) {
-        return refuse_backup_path("the snapshot directory", module_.snapshot_directory_path(), error);
+    // A link standing under one of the run's names would have the run write
+    // into what it points to; a directory of another user's would let that
+    // user change what the run writes.
+    if (!(problem = snapshot_directory.make()).empty()) {
+        return refuse_backup_directory("the snapshot directory", problem, safe::private_directory_advice());
     }
     const std::string leveldb = module_.leveldb_directory_path();
-    if ((error = use_or_make_directory(leveldb, false, made)) != 0) {
-        return refuse_backup_path("the leveldb directory", leveldb, error);
+    if (!(problem = safe::use_or_make_private_directory(leveldb, made)).empty()) {
+        return refuse_backup_directory("the leveldb directory", problem, safe::private_directory_advice());
     }
+    int error = 0;
     std::vector<std::string> outputs = {module_.meta_filename(), module_.snapshot_filename()};
     if (options_.autonomous) {
         outputs.push_back(module_.archive_filename());
@@ -380,6 +396,16 @@ unsigned int Dispatch::apply_replica()
     }
     if (const unsigned int status = load_config()) {
         return status;
+    }
+    // The engine writes the replica's files into the operation directory and
+    // the module copies them from there: no other user may change it meanwhile.
+    bool made = false;
+    const std::string problem =
+        kelvomar::safe_directory::make_operation_directory(options_.tmp_operation_directory, made);
+    if (!problem.empty()) {
+        HxLogStream(HxLogLvl::Error) << kRunSignature << ": the operation directory can't be used: " << problem
+                                     << "; " << kelvomar::safe_directory::operation_directory_advice() << std::endl;
+        return 7;
     }
     const auto done = [this](unsigned int status) {
         module_.remove_reference_snapshot_directory();

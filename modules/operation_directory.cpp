@@ -5,6 +5,7 @@
 #include "common/hx_logger.h"
 #include "common/leftovers.h"
 #include "common/new_paths.h"
+#include "common/safe_directory.h"
 
 #include <boost/filesystem.hpp>
 
@@ -47,6 +48,24 @@ int refuse_restore_directory(const std::string& directory, int error)
     HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": can't use the restore directory "
                                  << kelvomar::new_paths::new_paths_error(directory, error) << std::endl;
     return 1;
+}
+
+// 0 when `problem` is empty; otherwise logs why `what` can't be used, and
+// what would make it acceptable, and gives 1.
+int refuse_directory(const std::string& what, const std::string& problem, const std::string& advice)
+{
+    if (problem.empty())
+        return 0;
+    HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": can't use the " << what << " " << problem << "; "
+                                 << advice << std::endl;
+    return 1;
+}
+
+// The directory the restore directory stands in: the operation directory, or
+// "/" when none is given.
+std::string operation_directory_of(const std::string& directory)
+{
+    return directory.empty() ? std::string("/") : directory;
 }
 
 }  // namespace
@@ -100,11 +119,12 @@ int HxModuleUniversal::define_restore_directory()
                                              << options_.archive_to_patch << std::endl;
                 return 1;
             }
-            if (!directory.empty()) {
-                const int error = kelvomar::new_paths::check_real_directory(directory);
-                if (error == ELOOP || error == ENOTDIR) {
-                    return refuse_restore_directory(directory, error);
-                }
+            namespace safe = kelvomar::safe_directory;
+            const std::string parent = operation_directory_of(directory);
+            if (kelvomar::new_paths::entry_at(parent) != kelvomar::new_paths::entry_kind::missing &&
+                refuse_directory("operation directory", safe::operation_directory_problem(parent),
+                                 safe::operation_directory_advice()) != 0) {
+                return 1;
             }
             directory += "/" + options_.archive_to_patch + ".rest";
             const int error = kelvomar::new_paths::check_real_directory(directory);
@@ -115,8 +135,12 @@ int HxModuleUniversal::define_restore_directory()
                 return 1;
             }
             // The earlier archives of the chain are there: only in a real
-            // directory, never in what a link points to.
-            return refuse_restore_directory(directory, error);
+            // directory, never in what a link points to, and in none that
+            // another user can change.
+            if (error != 0)
+                return refuse_restore_directory(directory, error);
+            return refuse_directory("restore directory", safe::private_directory_problem(directory),
+                                    safe::private_directory_advice());
         }
         const std::string name = options_.autonomous && client_defined_storages_.empty()
                                      ? autonomous_restore_name(options_.archive_name)
@@ -129,21 +153,23 @@ int HxModuleUniversal::define_restore_directory()
             return 1;
         }
         // The engine and the module write into the restore directory: it is
-        // made new, or a real directory of an earlier run is used, never a link.
+        // made new (mode 0700), or a private directory of an earlier run is
+        // used, never a link and never one that another user can change, in an
+        // operation directory that no other user can change.
+        namespace safe = kelvomar::safe_directory;
         bool made = false;
-        if (!directory.empty()) {
-            const int error = kelvomar::new_paths::use_or_make_directory(directory, true, made);
-            if (error != 0) {
-                return refuse_restore_directory(directory, error);
-            }
+        if (refuse_directory("operation directory",
+                             safe::make_operation_directory(operation_directory_of(directory), made),
+                             safe::operation_directory_advice()) != 0) {
+            return 1;
         }
         directory += "/" + name + ".rest";
-        const int error = kelvomar::new_paths::use_or_make_directory(directory, false, made);
+        const std::string problem = safe::use_or_make_private_directory(directory, made);
         restore_directory_created_ = made;
         if (made) {
             kelvomar::leftovers::note("restore-directory", "the directory " + directory);
         }
-        return refuse_restore_directory(directory, error);
+        return refuse_directory("restore directory", problem, safe::private_directory_advice());
     } catch (const fs::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": filesystem error: " << e.what() << std::endl;
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 #include "common/hx_utils_common.h"
 #include "common/new_paths.h"
 #include "common/quoting.h"
+#include "common/safe_directory.h"
 #include "common/shell_quote.h"
 #include "modules/shell_escaping.h"
 #include "modules/snapshot_members.h"
@@ -61,8 +62,9 @@ PrivateUnpackFolders& private_unpack_folders()
     return folders;
 }
 
-// Makes `folder` new for an unpacked snapshot file: a real directory of an
-// earlier run there is removed first; a link or anything else there is refused,
+// Makes `folder` new (mode 0700) for an unpacked snapshot file: a private
+// directory of an earlier run there is removed first; a link, a directory that
+// another user can change (left as it is) or anything else there is refused,
 // as is an operation directory that is not a real directory. False after logging.
 bool make_unpack_folder(const std::string& folder)
 {
@@ -79,11 +81,18 @@ bool make_unpack_folder(const std::string& folder)
     }
     switch (entry_at(folder)) {
     case entry_kind::missing: break;
-    case entry_kind::directory:
+    case entry_kind::directory: {
+        const std::string problem = kelvomar::safe_directory::private_directory_problem(folder);
+        if (!problem.empty()) {
+            HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": can't unpack into " << problem << "; "
+                                         << kelvomar::safe_directory::private_directory_advice() << std::endl;
+            return false;
+        }
         HxLogStream(HxLogLvl::Warning) << kUnpackSignature << ": Removing already existing directory " << folder
                                        << std::endl;
         fs::remove_all(folder);
         break;
+    }
     case entry_kind::link: return refuse(folder, ELOOP);
     default: return refuse(folder, ENOTDIR);
     }

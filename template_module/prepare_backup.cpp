@@ -4,6 +4,9 @@
 
 #include <boost/filesystem.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <sstream>
@@ -13,6 +16,7 @@
 #include "common/hx_logger.h"
 #include "common/leftovers.h"
 #include "common/new_paths.h"
+#include "common/safe_directory.h"
 #include "opennebula/image_record.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_records.h"
@@ -24,6 +28,28 @@ namespace fs = boost::filesystem;
 
 using hx_opennebula_common::oneimage;
 using kevra_template::log_prepare_error;
+
+namespace {
+
+// Why the entry that an earlier run left at the staging directory's name may
+// not be cleared: empty for a private directory of root's, or a link or file of
+// root's (taken away as an entry).
+std::string stale_staging_problem(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        return std::string();
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return kelvomar::safe_directory::private_directory_problem(path);
+    }
+    if (status.st_uid != ::geteuid()) {
+        return path + " is owned by uid " + std::to_string(status.st_uid) + ", not by root";
+    }
+    return std::string();
+}
+
+}  // namespace
 
 bool HxModuleKevraTemplate::accept_archive_name()
 {
@@ -91,8 +117,15 @@ bool HxModuleKevraTemplate::prepare_resource_before_backup(const bool& replica)
         // The staging directory is this run's own: whatever an earlier run left
         // there (an exported Ceph image among it) would be archived or block the
         // export. A link there goes as a link (what it points to stays), and the
-        // directory is then made new.
+        // directory is then made new (mode 0700). Only root's own is cleared: a
+        // directory that another user can change, or anything of another
+        // user's, is left as it is and refused.
         if (fs::exists(fs::symlink_status(directory))) {
+            const std::string problem = stale_staging_problem(directory);
+            if (!problem.empty()) {
+                return fail(": can't clear an earlier archive directory: " + problem + "; " +
+                            kelvomar::safe_directory::private_directory_advice());
+            }
             HxLogStream(HxLogLvl::Info) << "Removing an earlier archive directory: " << directory << std::endl;
             fs::remove_all(directory);
         }

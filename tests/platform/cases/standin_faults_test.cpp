@@ -2,6 +2,7 @@
 // each kind of fault gives what a failing platform or engine would.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,44 @@ TEST_F(StandinFaults, EngineFaults) {
       EXPECT_EQ(result.out.substr(result.out.rfind('\n') + 1), "Packed: never ended");
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Another local user acting at a named call: the command runs as that user,
+// before the call's work (or after it with --after), and its status and output
+// are logged; the call itself goes on as usual.
+TEST_F(StandinFaults, AnotherUserActsAtTheNamedCall) {
+  KEVRA_REQUIRE_SANDBOX();
+  const std::string root_only = kevra_test::scratch_dir("root-only");
+  ASSERT_EQ(p_.shell("chmod 700 '" + root_only + "'").exit_status, 0);
+  p_.fixture({"fault", "onetemplate", "clone", "--as-user", "intruder", "--run",
+              "id -u; id -G; touch " + root_only + "/x"});
+  p_.fixture({"fault", "oneimage", "show", "--as-user", "root", "--run",
+              "test -e /usr/bin/onetemplate && echo after", "--after"});
+  p_.fixture({"task-secret", "T1"});
+  const std::string op = kevra_test::scratch_dir("engine-op");
+  kevra_test::write_file(op + "/list", "HXFD file list:\n   /etc/os-release : os-release\n");
+  p_.fixture({"fault", "hxfd", "backup", "--as-user", "intruder", "--run", "ls " + op + "/a1.meta"});
+
+  EXPECT_EQ(p_.shell("/usr/bin/onetemplate clone web copy --recursive").exit_status, 0);
+  EXPECT_EQ(p_.shell("/usr/bin/oneimage show 0 -x").exit_status, 0);
+  const auto engine = p_.shell("cd / && /opt/kelvomar/bin/hxfd -a sha2 -2  -b 16384 -c " + op +
+                               "/list -M m1 -N a1 -T T1 -s /opt/kelvomar/var/tasks//task_secret_T1 -m " + op +
+                               "/a1.meta 2>&1");
+  EXPECT_EQ(engine.exit_status, 0) << engine.out;
+  EXPECT_EQ(p_.fixture({"archives"}), "a1");
+  EXPECT_EQ(p_.fixture({"list", "templates"}), "0\tweb\t\n1\tcopy\t");
+
+  const std::string log = kevra_test::read_file(std::string(std::getenv("KEVRA_PLATFORM_STATE")) +
+                                                "/calls/as-user.log");
+  EXPECT_EQ(log,
+            "onetemplate clone before exit 1\n4242\n4242\ntouch: cannot touch '" + root_only +
+                "/x': Permission denied\n"
+                "oneimage show after exit 0\nafter\n"
+                "hxfd backup before exit 2\nls: cannot access '" + op + "/a1.meta': No such file or directory\n");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@ option rules of the platform's CLI, and how answers reach the streams."""
 import copy
 import fnmatch
 import os
+import pwd
+import subprocess
 import re
 import sys
 import time
@@ -74,6 +76,31 @@ def take_fault(platform, tool, subcommand, args):
         fault["used"] = used + 1
         return fault
     return None
+
+
+def act_as_user(state_dir, fault, after, tool, subcommand):
+    """Runs the fault's `--run` command as its `--as-user` user (another local
+    user acting at this call), before the call's own work or, with `--after`,
+    after it; appends `TOOL SUBCOMMAND before|after exit N` and the command's
+    output to calls/as-user.log, so that a test sees what the user achieved."""
+    if not fault or "as_user" not in fault or bool(fault.get("after")) != after:
+        return
+    user = pwd.getpwnam(fault["as_user"])
+
+    def drop_privileges():
+        os.setgroups([])
+        os.setgid(user.pw_gid)
+        os.setuid(user.pw_uid)
+
+    env = {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "HOME": "/", "USER": user.pw_name, "LC_ALL": "C"}
+    result = subprocess.run(["/bin/sh", "-c", fault["run"]], cwd="/", env=env, preexec_fn=drop_privileges,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    calls = os.path.join(state_dir, "calls")
+    os.makedirs(calls, exist_ok=True)
+    with open(os.path.join(calls, "as-user.log"), "a") as log:
+        log.write("%s %s %s exit %d\n" % (tool, subcommand or "-", "after" if after else "before",
+                                           result.returncode))
+        log.write(result.stdout.decode("utf-8", "replace"))
 
 
 def image_fate(platform, name):
@@ -158,6 +185,7 @@ def run(tool_path, handler, before_call=None, meanwhile=None):
             answer.warn(fault["warning"])
         if fault and before_call is not None:
             before_call(platform, args, fault)
+        act_as_user(state_dir, fault, False, tool, args[0] if args else "")
         if fault and "hang_before" in fault:
             hang_before_work(platform, args, fault, meanwhile)
         before = copy.deepcopy(platform.data)
@@ -171,6 +199,7 @@ def run(tool_path, handler, before_call=None, meanwhile=None):
             platform.data = before
             answer.warn("stand-in failure:\n" + traceback.format_exc())
             status = 255
+    act_as_user(state_dir, fault, True, tool, args[0] if args else "")
     if fault and fault.get("malformed"):
         text = "".join(answer.out)
         answer.out = [text[: len(text) // 2]]

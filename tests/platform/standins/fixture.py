@@ -239,6 +239,15 @@ def cmd_fault(p, a):
     if a.times is not None:
         fault["times"] = a.times
     kinds = 0
+    if (a.as_user is None) != (a.user_command is None):
+        raise Fail("fixture: --as-user and --run go together", 2)
+    if a.as_user is not None:
+        fault["as_user"] = a.as_user
+        fault["run"] = a.user_command
+        fault["after"] = a.after
+        kinds += 1
+    elif a.after:
+        raise Fail("fixture: --after belongs to --as-user", 2)
     for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang",
                 "hang_before"):
         value = getattr(a, key)
@@ -559,6 +568,9 @@ def parser():
     v.add_argument("--hang", type=float, metavar="SECONDS")
     v.add_argument("--hang-before", type=float, metavar="SECONDS")
     v.add_argument("--meanwhile-owner", metavar="OWNER")
+    v.add_argument("--as-user", metavar="USER")
+    v.add_argument("--run", dest="user_command", metavar="SHELL_COMMAND")
+    v.add_argument("--after", action="store_true")
     v.add_argument("--name-glob")
     v.add_argument("--stuck-locked", action="store_true")
     v.add_argument("--then-state", type=int)

@@ -453,11 +453,13 @@ def main():
     if mode not in runners:
         engine.line("hxfd: nothing to do: give -c, -r, -R, -l, --verify or --add")
         return 1
+    cli.act_as_user(state_dir, fault, False, "hxfd", mode)
     try:
         status = runners[mode]()
     except (EngineError, OSError) as error:
         engine.line(str(error))
         status = 1
+    cli.act_as_user(state_dir, fault, True, "hxfd", mode)
     if status == 0 and fault.get("exit") == 100:
         engine.line("hxfd: some data may be incomplete (injected fault)")
         status = 100
