@@ -1,4 +1,5 @@
 #include "common/config_file.h"
+#include "common/write_all.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,21 +30,6 @@ std::string trimmed(const std::string& line) {
     return line.substr(begin, end - begin);
 }
 
-// Writes all of `text` to `fd`; false on any failure (a full disk among them).
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Creates a new, empty file beside `path`; returns its descriptor (or -1) and its name.
 int create_temporary(const std::string& path, std::string& name) {
@@ -164,7 +150,7 @@ bool ConfigFile::save(const std::string& path) const {
         }
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
-    ok = ok && write_all(fd, text) && ::fsync(fd) == 0;
+    ok = ok && kelvomar::write_all(fd, text) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {

@@ -1,4 +1,5 @@
 #include "common/hx_log_file.h"
+#include "common/write_all.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -222,18 +223,8 @@ int FileLogger::write_log_impl(const std::string& text) {
     if (fd < 0) {
         return 1;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 || done < text.size()) {
+    const int write_error = kelvomar::write_all(fd, text);
+    if (::close(fd) != 0 || write_error != 0) {
         return 1;
     }
     if (is_new) {

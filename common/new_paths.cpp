@@ -1,5 +1,6 @@
 // Directories made new and files put in place without following a link.
 #include "common/new_paths.h"
+#include "common/write_all.h"
 
 #include <boost/filesystem.hpp>
 
@@ -168,19 +169,8 @@ int new_file::write(const std::string& text)
     if (fd_ < 0) {
         return error_ != 0 ? error_ : EBADF;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error_ = n < 0 ? errno : EIO;
-            return error_;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    error_ = kelvomar::write_all(fd_, text);
+    return error_;
 }
 
 int new_file::commit()

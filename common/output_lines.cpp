@@ -1,5 +1,6 @@
 // Whole lines on standard output and standard error, one writer at a time.
 #include "common/output_lines.h"
+#include "common/write_all.h"
 
 #include <unistd.h>
 
@@ -12,21 +13,6 @@ namespace output {
 
 namespace {
 
-void write_all(int fd, const std::string& text) noexcept
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 // Writes `text` to `fd` after what `stream` and its C stream still hold.
 void write_locked(std::ostream& stream, std::FILE* c_stream, int fd, const std::string& text) noexcept
 {
@@ -34,7 +20,7 @@ void write_locked(std::ostream& stream, std::FILE* c_stream, int fd, const std::
         std::lock_guard<std::recursive_mutex> guard(lock());
         stream.flush();
         std::fflush(c_stream);
-        write_all(fd, text);
+        kelvomar::write_all(fd, text);
     } catch (...) {
         // An output line never fails its caller.
     }

@@ -1,5 +1,6 @@
 // Log records written from a signal handler with async-signal-safe calls only.
 #include "modules/signal_log.h"
+#include "common/write_all.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -69,17 +70,7 @@ private:
 template <std::size_t Size>
 void write_all(int fd, const Line<Size>& line)
 {
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    kelvomar::write_all(fd, line.data(), line.size());
 }
 
 // Appends a finished record to the log file, when one is known, and writes it

@@ -1,5 +1,7 @@
 #include "tests/e2e/backup_e2e_support.h"
 
+#include <sys/stat.h>
+
 #include <boost/filesystem.hpp>
 
 #include <algorithm>
@@ -106,6 +108,29 @@ kevra_test::ProgramResult TemplateBackupTest::backup(const std::string& tpl, con
 std::string TemplateBackupTest::log() const
 {
     return kevra_test::read_file("/opt/kelvomar/log/kevra_template.log");
+}
+
+std::string state_of(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        return path + ": missing\n";
+    }
+    std::string text = path + " " + std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid) + " " +
+                       std::to_string(status.st_mode) + "\n";
+    if (S_ISREG(status.st_mode)) {
+        text += kevra_test::read_file(path) + "\n";
+    } else if (S_ISDIR(status.st_mode)) {
+        std::vector<std::string> names;
+        for (fs::directory_iterator it(path), end; it != end; ++it) {
+            names.push_back(it->path().string());
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            text += state_of(name);
+        }
+    }
+    return text;
 }
 
 namespace {

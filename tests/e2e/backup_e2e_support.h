@@ -73,4 +73,8 @@ std::vector<std::string> lines_of(const std::string& text);
 // True when `text` contains `piece`.
 bool contains(const std::string& text, const std::string& piece);
 
+// Owner, mode and content of `path` and, for a directory, of everything below
+// it, as one text; links are described, not followed.
+std::string state_of(const std::string& path);
+
 }  // namespace kevra_e2e

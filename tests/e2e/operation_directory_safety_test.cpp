@@ -25,6 +25,7 @@
 namespace {
 
 using kevra_e2e::contains;
+using kevra_e2e::state_of;
 namespace fs = boost::filesystem;
 
 const uid_t kIntruder = 4242;
@@ -33,31 +34,6 @@ const char kOperationAdvice[] =
     "unless it has the sticky bit";
 const char kReusedAdvice[] =
     "; a directory the run reuses must be owned by root and writable by no other user; it is left as it is";
-
-// Owner, mode and content of `path` and of everything below it, as one text;
-// links are described, not followed.
-std::string state_of(const std::string& path)
-{
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-        return path + ": missing\n";
-    }
-    std::string text = path + " " + std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid) + " " +
-                       std::to_string(status.st_mode) + "\n";
-    if (S_ISREG(status.st_mode)) {
-        text += kevra_test::read_file(path) + "\n";
-    } else if (S_ISDIR(status.st_mode)) {
-        std::vector<std::string> names;
-        for (fs::directory_iterator it(path), end; it != end; ++it) {
-            names.push_back(it->path().string());
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            text += state_of(name);
-        }
-    }
-    return text;
-}
 
 // A new directory `path` of `uid` with exactly `mode`.
 void make_directory(const std::string& path, mode_t mode, uid_t uid = 0)

@@ -22,32 +22,8 @@
 namespace {
 
 using kevra_e2e::contains;
+using kevra_e2e::state_of;
 namespace fs = boost::filesystem;
-
-// Owner, mode and content of `path` and, for a directory, of everything
-// below it, as one text; links are described, not followed.
-std::string state_of(const std::string& path)
-{
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-        return path + ": missing\n";
-    }
-    std::string text = path + " " + std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid) + " " +
-                       std::to_string(status.st_mode) + "\n";
-    if (S_ISREG(status.st_mode)) {
-        text += kevra_test::read_file(path) + "\n";
-    } else if (S_ISDIR(status.st_mode)) {
-        std::vector<std::string> names;
-        for (fs::directory_iterator it(path), end; it != end; ++it) {
-            names.push_back(it->path().string());
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            text += state_of(name);
-        }
-    }
-    return text;
-}
 
 // The decoys of one test: a root-only host file and a host directory with a
 // file in it, in the sandbox's scratch area.
