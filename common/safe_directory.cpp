@@ -26,6 +26,11 @@ std::string owner_name(uid_t uid)
     return uid == 0 ? std::string("root") : "uid " + std::to_string(uid);
 }
 
+std::string owned_by_other(const std::string& path, uid_t uid, uid_t owner)
+{
+    return path + " is owned by " + owner_name(uid) + ", not by " + owner_name(owner);
+}
+
 // The components of `path`, empty ones dropped.
 std::deque<std::string> components_of(const std::string& path)
 {
@@ -121,7 +126,7 @@ std::string walk(const std::string& path, bool make, bool& created)
             if (!make) {
                 return new_paths::new_paths_error(next, ENOENT);
             }
-            const int error = make_private_directory(next);
+            const int error = new_paths::make_new_directory(next);
             if (error != 0 && error != EEXIST) {
                 return next + " can't be made: " + std::strerror(error);
             }
@@ -172,7 +177,7 @@ std::string walk(const std::string& path, bool make, bool& created)
 std::string directory_problem(const std::string& path, const struct stat& status, uid_t owner, bool sticky_allowed)
 {
     if (status.st_uid != owner) {
-        return path + " is owned by " + owner_name(status.st_uid) + ", not by " + owner_name(owner);
+        return owned_by_other(path, status.st_uid, owner);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         return std::string();
@@ -199,6 +204,16 @@ std::string make_operation_directory(const std::string& path, bool& created)
     return walk(path, true, created);
 }
 
+std::string entry_owner_problem(const std::string& path)
+{
+    struct stat status {};
+    const uid_t owner = ::geteuid();
+    if (::lstat(path.c_str(), &status) != 0 || status.st_uid == owner) {
+        return std::string();
+    }
+    return owned_by_other(path, status.st_uid, owner);
+}
+
 std::string private_directory_problem(const std::string& path)
 {
     const int real = new_paths::check_real_directory(path);
@@ -212,18 +227,13 @@ std::string private_directory_problem(const std::string& path)
     return directory_problem(path, status, ::geteuid(), false);
 }
 
-int make_private_directory(const std::string& path)
-{
-    return new_paths::make_new_directory(path);
-}
-
 std::string use_or_make_private_directory(const std::string& path, bool& created)
 {
     created = false;
     if (new_paths::entry_at(path) != new_paths::entry_kind::missing) {
         return private_directory_problem(path);
     }
-    const int error = make_private_directory(path);
+    const int error = new_paths::make_new_directory(path);
     if (error != 0) {
         return new_paths::new_paths_error(path, error);
     }

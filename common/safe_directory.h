@@ -35,17 +35,18 @@ std::string operation_directory_problem(const std::string& path);
 // are found safe; `created` tells whether `path` itself was made.
 std::string make_operation_directory(const std::string& path, bool& created);
 
+// Why the entry at `path` (not followed when a link) is not the run's own:
+// empty when it is owned by the run's user or nothing stands there, else e.g.
+// "/d/x is owned by uid 4242, not by root".
+std::string entry_owner_problem(const std::string& path);
+
 // Why the directory `path`, which a run would reuse as its own (and may clear),
 // is not private; empty when it is a real directory (no link) owned by the
 // run's user that neither group nor others can write to, sticky or not.
 std::string private_directory_problem(const std::string& path);
 
-// Makes the directory `path` new with mode 0700, whatever the umask. 0, or
-// EEXIST when anything already stands there (a link included), or the errno of mkdir.
-int make_private_directory(const std::string& path);
-
 // Uses the directory `path` when it is private (private_directory_problem), or
-// makes it new (make_private_directory) when nothing stands there; `created`
+// makes it new with mode 0700 (new_paths::make_new_directory) when nothing stands there; `created`
 // tells which. Empty, or why it can't be used (naming `path`).
 std::string use_or_make_private_directory(const std::string& path, bool& created);
 

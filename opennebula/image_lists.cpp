@@ -89,17 +89,6 @@ std::vector<std::string> image_ids_named(xmlNode* pool, const std::string& name)
     return ids;
 }
 
-int get_image_ids_by_name(const std::string& name, std::vector<std::string>& ids)
-{
-    const std::string prototype = __PRETTY_FUNCTION__;
-    xml_document doc;
-    if (!run_xml_query(prototype, kListCommand, kNameList, doc))
-        return 1;
-    const std::vector<std::string> found = image_ids_named(xmlDocGetRootElement(doc.get()), name);
-    ids.insert(ids.end(), found.begin(), found.end());
-    return 0;
-}
-
 int get_image_pool(std::vector<pool_object>& objects)
 {
     const std::string prototype = __PRETTY_FUNCTION__;

@@ -35,11 +35,6 @@ int get_owned_image_id(const std::string& name, const char* owner_field, const s
 // The IDs of the pool's images named exactly `name`, of any owner, in pool order.
 std::vector<std::string> image_ids_named(xmlNode* pool, const std::string& name);
 
-// 0 after appending to `ids` the ID of every image whose NAME is exactly
-// `name` (read from the pool, so a name of digits is not taken for an ID);
-// 1 when the command or the document fails (logged).
-int get_image_ids_by_name(const std::string& name, std::vector<std::string>& ids);
-
 // 0 after appending to `objects` every image of the pool (ID, name, owner),
 // in pool order; 1 when the command or the document fails (logged).
 int get_image_pool(std::vector<pool_object>& objects);

@@ -40,13 +40,8 @@ std::string stale_staging_problem(const std::string& path)
     if (::lstat(path.c_str(), &status) != 0) {
         return std::string();
     }
-    if (S_ISDIR(status.st_mode)) {
-        return kelvomar::safe_directory::private_directory_problem(path);
-    }
-    if (status.st_uid != ::geteuid()) {
-        return path + " is owned by uid " + std::to_string(status.st_uid) + ", not by root";
-    }
-    return std::string();
+    return S_ISDIR(status.st_mode) ? kelvomar::safe_directory::private_directory_problem(path)
+                                   : kelvomar::safe_directory::entry_owner_problem(path);
 }
 
 }  // namespace
