@@ -1,5 +1,5 @@
 // Resource lock files: their name and place, creation and removal, and the
-// operating-system file lock on them.
+// operating-system record lock on them.
 #include "modules/module_resource_lock.h"
 
 #include <fcntl.h>
@@ -13,11 +13,13 @@
 #include <utility>
 
 #include <boost/filesystem/operations.hpp>
+#include <boost/interprocess/sync/scoped_lock.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "common/hx_logger.h"
 #include "common/quoting.h"
 #include "crypto/keyed_hash.h"
+#include "modules/private_lock_files.h"
 
 namespace kelvomar {
 namespace module {
@@ -34,6 +36,52 @@ constexpr int kReopenAttempts = 16;
 std::string quoted(const std::string& text)
 {
     return kelvomar::as_quoted(text, '"', '\\');
+}
+
+// Makes sure the lock file of `handler` stands at its path (and opens it into
+// `opened`, when given), writing the records of what was found there; throws
+// std::runtime_error when no lock file can be had.
+void settle_lock_file(const resource_lock_file_handler& handler, untrusted_files::descriptor* opened)
+{
+    const fs::path& path = handler.resource_lock_file_path();
+    const fs::path directory = path.parent_path();
+    const lock_files::outcome found =
+        lock_files::find_lock_file(directory.string(), path.filename().string(), opened);
+    for (const std::string& why : found.replaced) {
+        HxLogStream(HxLogLvl::Warning) << "lock file for module " << quoted(handler.module_name())
+                                       << " with resource " << quoted(handler.resource_name())
+                                       << " was not a lock: " << why << "; removed and made anew." << std::endl;
+    }
+    switch (found.kind) {
+    case lock_files::failure::none:
+        return;
+    case lock_files::failure::directory_not_made:
+        HxLogStream(HxLogLvl::Error) << found.reason << std::endl;
+        HxLogStream(HxLogLvl::Error) << "lock file parent directories creation at " << directory << " fails!"
+                                     << std::endl;
+        throw std::runtime_error("unable to prepare resources lock file parent directories");
+    case lock_files::failure::directory_unsafe:
+        HxLogStream(HxLogLvl::Error) << "lock file directory " << directory << " is refused: " << found.reason
+                                     << "; the lock file directory and every directory above it must be owned by "
+                                        "root and writable by no other user!"
+                                     << std::endl;
+        throw std::runtime_error("the lock file directory is not safe: " + found.reason);
+    case lock_files::failure::not_a_lock:
+        HxLogStream(HxLogLvl::Error) << "lock file " << path << " for module " << quoted(handler.module_name())
+                                     << " with resource " << quoted(handler.resource_name())
+                                     << " is not a lock: " << found.reason << "!" << std::endl;
+        throw std::runtime_error("not a lock file: " + found.reason);
+    case lock_files::failure::not_made:
+        HxLogStream(HxLogLvl::Error) << "lock file " << path << " for module " << quoted(handler.module_name())
+                                     << " with resource " << quoted(handler.resource_name()) << " creation fails!"
+                                     << std::endl;
+        throw std::runtime_error("unable to create lock file");
+    case lock_files::failure::not_opened:
+        throw std::runtime_error("unable to open lock file: " + found.reason);
+    case lock_files::failure::keeps_changing:
+        break;
+    }
+    throw std::runtime_error("lock file keeps changing");
 }
 
 }  // namespace
@@ -73,29 +121,7 @@ boost::filesystem::path resource_lock_file_handler::make_lock_file_path(const st
 
 void resource_lock_file_handler::create() const
 {
-    boost::system::error_code ec;
-    if (fs::exists(lock_file_path_, ec)) {
-        return;
-    }
-    const fs::path parent = lock_file_path_.parent_path();
-    if (!fs::is_directory(parent, ec)) {
-        const bool created = fs::create_directories(parent, ec);
-        // Another run may have made the directory a moment ago: only a
-        // directory that is still missing is a failure.
-        if (!created && !fs::is_directory(parent, ec)) {
-            HxLogStream(HxLogLvl::Error) << "lock file parent directories creation at " << parent << " fails!"
-                                         << std::endl;
-            throw std::runtime_error("unable to prepare resources lock file parent directories");
-        }
-    }
-    const int fd = ::open(lock_file_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        HxLogStream(HxLogLvl::Error) << "lock file " << lock_file_path_ << " for module " << quoted(module_name_)
-                                     << " with resource " << quoted(resource_name_) << " creation fails!"
-                                     << std::endl;
-        throw std::runtime_error("unable to create lock file");
-    }
-    ::close(fd);
+    settle_lock_file(*this, nullptr);
 }
 
 bool resource_lock_file_handler::remove() const
@@ -143,11 +169,11 @@ resource_file_lock& resource_file_lock::operator=(resource_file_lock&& other) no
 
 resource_file_lock::~resource_file_lock()
 {
-    if (!module_name_.empty() && !resource_name_.empty() && !lock_file_path_.empty() && identity_fd_ >= 0) {
+    if (!module_name_.empty() && !resource_name_.empty() && !lock_file_path_.empty() && file_.valid()) {
         try {
             // Succeeds also while this process holds the lock itself; fails
             // while another process holds it, whose file is then left alone.
-            if (file_lock_.try_lock()) {
+            if (lock_files::lock_whole_file(file_.get(), false) > 0) {
                 // A file at the path that is not the one locked here belongs
                 // to another run: it is not removed.
                 if (still_at_lock_path()) {
@@ -156,7 +182,7 @@ resource_file_lock::~resource_file_lock()
                                                  << lock_file_path_ << " -> try remove..." << std::endl;
                     remove();
                 }
-                file_lock_.unlock();
+                unlock();
             }
         } catch (const std::exception& e) {
             HxLogStream(HxLogLvl::Error) << "file lock releasing fails (" << e.what() << ")!" << std::endl;
@@ -168,19 +194,22 @@ resource_file_lock::~resource_file_lock()
 void resource_file_lock::swap(resource_file_lock& other) noexcept
 {
     resource_lock_file_handler::swap(other);
-    file_lock_.swap(other.file_lock_);
-    std::swap(identity_fd_, other.identity_fd_);
+    std::swap(file_, other.file_);
     std::swap(device_, other.device_);
     std::swap(inode_, other.inode_);
 }
 
 bool resource_file_lock::try_lock()
 {
-    if (identity_fd_ < 0) {
+    if (!file_.valid()) {
         return false;
     }
     for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        if (!file_lock_.try_lock()) {
+        const int taken = lock_files::lock_whole_file(file_.get(), false);
+        if (taken < 0) {
+            throw std::runtime_error(std::string("unable to lock lock file: ") + std::strerror(errno));
+        }
+        if (taken == 0) {
             return false;
         }
         if (still_at_lock_path()) {
@@ -188,7 +217,6 @@ bool resource_file_lock::try_lock()
         }
         // The holder removed this file before we got it, and a new file may
         // already be locked by another run: try again with the file now there.
-        file_lock_.unlock();
         close_file();
         open_current_file();
     }
@@ -197,74 +225,46 @@ bool resource_file_lock::try_lock()
 
 void resource_file_lock::lock()
 {
-    if (identity_fd_ < 0) {
+    if (!file_.valid()) {
         throw std::runtime_error("no lock file to lock");
     }
     for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        file_lock_.lock();
+        if (lock_files::lock_whole_file(file_.get(), true) < 0) {
+            throw std::runtime_error(std::string("unable to lock lock file: ") + std::strerror(errno));
+        }
         if (still_at_lock_path()) {
             return;
         }
-        file_lock_.unlock();
         close_file();
         open_current_file();
     }
     throw std::runtime_error("lock file keeps changing");
 }
 
-void resource_file_lock::unlock()
+void resource_file_lock::unlock() noexcept
 {
-    if (identity_fd_ >= 0) {
-        file_lock_.unlock();
+    if (file_.valid()) {
+        lock_files::unlock_whole_file(file_.get());
     }
 }
 
 void resource_file_lock::open_current_file()
 {
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        create();
-        const int fd = ::open(lock_file_path_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ENOENT) {
-                continue;  // removed between its creation and now
-            }
-            throw std::runtime_error(std::string("unable to open lock file: ") + std::strerror(errno));
-        }
-        struct stat pinned {};
-        if (::fstat(fd, &pinned) != 0) {
-            ::close(fd);
-            throw std::runtime_error("unable to examine lock file");
-        }
-        try {
-            boost::interprocess::file_lock opened(lock_file_path_.generic_string().c_str());
-            // `fd` keeps the pinned file's identity from being reused, so the
-            // path naming it now means the file lock opened that same file.
-            struct stat now {};
-            if (::stat(lock_file_path_.c_str(), &now) == 0 && now.st_dev == pinned.st_dev &&
-                now.st_ino == pinned.st_ino) {
-                file_lock_.swap(opened);
-                identity_fd_ = fd;
-                device_ = pinned.st_dev;
-                inode_ = pinned.st_ino;
-                return;
-            }
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        ::close(fd);
+    untrusted_files::descriptor file;
+    settle_lock_file(*this, &file);
+    struct stat opened {};
+    if (::fstat(file.get(), &opened) != 0) {
+        throw std::runtime_error(std::string("unable to examine lock file: ") + std::strerror(errno));
     }
-    throw std::runtime_error("lock file keeps changing");
+    file_ = std::move(file);
+    device_ = opened.st_dev;
+    inode_ = opened.st_ino;
 }
 
 void resource_file_lock::close_file() noexcept
 {
-    boost::interprocess::file_lock closed;
-    file_lock_.swap(closed);
-    if (identity_fd_ >= 0) {
-        ::close(identity_fd_);
-    }
-    identity_fd_ = -1;
+    // Closing the descriptor drops this process's lock on the file.
+    file_.reset();
     device_ = 0;
     inode_ = 0;
 }
@@ -272,51 +272,31 @@ void resource_file_lock::close_file() noexcept
 bool resource_file_lock::still_at_lock_path() const
 {
     struct stat now {};
-    return ::stat(lock_file_path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
+    return ::lstat(lock_file_path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
 }
 
 // ---- resource_file_scoped_lock -------------------------------------------------
 
-namespace {
-
-using file_guard = boost::interprocess::scoped_lock<boost::interprocess::file_lock>;
-
-file_guard locked_guard(resource_file_lock& lock)
-{
-    lock.lock();
-    return file_guard(lock.file_lock(), boost::interprocess::accept_ownership);
-}
-
-file_guard tried_guard(resource_file_lock& lock)
-{
-    if (lock.try_lock()) {
-        return file_guard(lock.file_lock(), boost::interprocess::accept_ownership);
-    }
-    return file_guard(lock.file_lock(), boost::interprocess::defer_lock);
-}
-
-}  // namespace
-
 resource_file_scoped_lock::resource_file_scoped_lock() = default;
 
 resource_file_scoped_lock::resource_file_scoped_lock(resource_file_lock& lock)
-    : guard_(locked_guard(lock)), lock_(&lock)
+    : guard_(lock), lock_(&lock)
 {
 }
 
 resource_file_scoped_lock::resource_file_scoped_lock(resource_file_lock& lock, boost::interprocess::defer_lock_type)
-    : guard_(lock.file_lock(), boost::interprocess::defer_lock), lock_(&lock)
+    : guard_(lock, boost::interprocess::defer_lock), lock_(&lock)
 {
 }
 
 resource_file_scoped_lock::resource_file_scoped_lock(resource_file_lock& lock,
                                                      boost::interprocess::accept_ownership_type)
-    : guard_(lock.file_lock(), boost::interprocess::accept_ownership), lock_(&lock)
+    : guard_(lock, boost::interprocess::accept_ownership), lock_(&lock)
 {
 }
 
 resource_file_scoped_lock::resource_file_scoped_lock(resource_file_lock& lock, boost::interprocess::try_to_lock_type)
-    : guard_(tried_guard(lock)), lock_(&lock)
+    : guard_(lock, boost::interprocess::try_to_lock), lock_(&lock)
 {
 }
 

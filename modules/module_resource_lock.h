@@ -2,16 +2,18 @@
 #define KEVRA_MODULES_MODULE_RESOURCE_LOCK_H
 
 // Inter-process locks of one (module, resource) pair: an advisory,
-// non-blocking lock on a small file below /opt/kelvomar/var/kelvomar-modules.
+// non-blocking lock on a small file below /opt/kelvomar/var/kelvomar-modules,
+// a file of root's that no other user can open.
 
 #include <boost/filesystem/path.hpp>
-#include <boost/interprocess/sync/file_lock.hpp>
 #include <boost/interprocess/sync/lock_options.hpp>
 #include <boost/interprocess/sync/scoped_lock.hpp>
 
 #include <sys/types.h>
 
 #include <string>
+
+#include "common/untrusted_files.h"
 
 namespace kelvomar {
 namespace module {
@@ -36,7 +38,9 @@ public:
     // The directory joined with `name`.
     static boost::filesystem::path make_lock_file_path(const std::string& name);
 
-    // Makes sure the lock file exists; throws std::runtime_error when it cannot.
+    // Makes sure a lock file of root's, mode 0600, stands at the path (what else
+    // stands there is removed first, when it can be, with a Warning record);
+    // throws std::runtime_error when it cannot, or when the lock directory is not safe.
     void create() const;
     // Deletes the file; true when the path is empty or a file was deleted,
     // false with an Error record otherwise.
@@ -50,17 +54,19 @@ protected:
     boost::filesystem::path lock_file_path_;
 };
 
-// The lock itself: the handler's file with an operating-system file lock on it.
+// The lock itself: the operating system's record lock (fcntl, exclusive, the
+// whole file) on the handler's file, taken through a descriptor of this
+// object's own that was checked to be the lock file (lock_files::find_lock_file).
 // The holder deletes its file when it lets go, so the file that a process opened
 // may be gone (and another one created at the path) by the time it locks it:
 // a lock counts only while the file locked is still the file at the lock path,
 // which is checked after every lock taken. Movable, not copyable.
 class resource_file_lock : public resource_lock_file_handler {
 public:
-    // An empty handler and a file lock bound to no file.
+    // An empty handler and no file.
     resource_file_lock();
-    // Creates the lock file and opens the file lock on it; throws a standard
-    // exception when either fails.
+    // Creates the lock file and opens it; throws a standard exception when
+    // either fails.
     resource_file_lock(std::string module_name, std::string resource_name);
     resource_file_lock(resource_file_lock&& other) noexcept;
     resource_file_lock& operator=(resource_file_lock&& other) noexcept;
@@ -80,24 +86,21 @@ public:
     // held on the file that is now at the lock path. Throws a standard exception
     // when locking fails or no file is bound.
     void lock();
-    // Releases the lock; does nothing when no file is bound.
-    void unlock();
-
-    boost::interprocess::file_lock& file_lock() { return file_lock_; }
+    // Releases the lock; does nothing when no file is bound. Never throws.
+    void unlock() noexcept;
 
 private:
-    // Opens the file lock on the file at the lock path (creating it when
-    // missing) and remembers which file that is; throws on failure.
+    // Opens the checked lock file at the lock path (creating it when missing)
+    // and remembers which file that is; throws on failure.
     void open_current_file();
-    // Drops the file lock and the remembered file.
+    // Closes the file (which drops the lock) and forgets it.
     void close_file() noexcept;
-    // True when the lock path still names the file that the file lock has open.
+    // True when the lock path still names the file that is open here.
     bool still_at_lock_path() const;
 
-    boost::interprocess::file_lock file_lock_;
-    // A second descriptor on the locked file: it keeps the file's identity
-    // (device and inode) from being given to another file while it is open.
-    int identity_fd_ = -1;
+    // The locked file: while it is open, its identity (device and inode) is
+    // not given to another file.
+    untrusted_files::descriptor file_;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };
@@ -128,7 +131,7 @@ public:
     bool owns() const { return guard_.owns(); }
 
 private:
-    boost::interprocess::scoped_lock<boost::interprocess::file_lock> guard_;
+    boost::interprocess::scoped_lock<resource_file_lock> guard_;
     resource_file_lock* lock_ = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -75,6 +76,7 @@ TEST(LockExclusion, ExistingLockFileIsReusedUnchanged)
     ASSERT_EQ(probe->ask("close"), "closed");
     ASSERT_FALSE(path_exists(path));
     std::ofstream(path) << "left by an earlier run";
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
 
     auto user = lock_process();
     ASSERT_EQ(user->ask("open kevra_template db"), "opened");
