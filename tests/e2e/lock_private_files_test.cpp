@@ -14,6 +14,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -171,6 +173,45 @@ TEST(PrivateLockFiles, ReadableFileOfAnEarlierVersionIsMadeAnewAndItsHolderIgnor
         << log;
     EXPECT_TRUE(contains(as_user_log(), "file 600 0\n")) << as_user_log();
     EXPECT_TRUE(contains(run.out, "MAIN ARCHIVE FILENAME:")) << run.out;
+}
+
+// Runs that start together all find the readable file an earlier version
+// left: each one that removes it does so while no other removes one, so they
+// all end up at the one new file, and only one of them holds the lock.
+TEST(PrivateLockFiles, ConcurrentRunsMakingTheFileAnewStillExcludeEachOther)
+{
+    KEVRA_REQUIRE_SANDBOX();
+    for (int round = 0; round < 5; ++round) {
+        const std::string resource = "r" + std::to_string(round);
+        const std::string path = lock_path_of(resource);
+        fs::create_directories(kLockDir);
+        kevra_test::write_file(path, "");
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        std::vector<std::unique_ptr<lock_signal_test::Role>> runs;
+        for (int i = 0; i < 8; ++i) {
+            runs.push_back(std::make_unique<lock_signal_test::Role>("lock", std::vector<std::string>{},
+                                                                    std::map<std::string, std::string>{}, true));
+        }
+        for (auto& run : runs) {
+            ASSERT_TRUE(run->send("open kevra_template " + resource));
+        }
+        for (auto& run : runs) {
+            EXPECT_EQ(run->read_line(), "opened");
+        }
+        for (auto& run : runs) {
+            ASSERT_TRUE(run->send("try"));
+        }
+        int holders = 0;
+        for (auto& run : runs) {
+            const std::string answer = run->read_line();
+            EXPECT_TRUE(answer == "locked" || answer == "busy") << answer;
+            holders += answer == "locked";
+        }
+        EXPECT_EQ(holders, 1) << "round " << round;
+        struct stat status {};
+        ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u);
+    }
 }
 
 // A lock directory that another user can write: refused before anything is

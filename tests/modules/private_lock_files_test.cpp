@@ -298,6 +298,29 @@ TEST_F(LockFolder, GuardThatIsNotTheRunsOwnRemovesNothing)
     EXPECT_EQ(kevra_test::read_file(outside_ / "decoy"), "root's own data");
 }
 
+// Another run is removing an entry (it holds the removal guard): nothing is
+// removed meanwhile, and after a short wait the run gives up with a reason.
+TEST_F(LockFolder, NothingIsRemovedWhileAnotherRunHoldsTheRemovalGuard)
+{
+    ASSERT_EQ(lock_files::find_lock_file(directory_.string(), "other", nullptr).kind, lock_files::failure::none);
+    const fs::path guard = directory_ / lock_files::removal_guard_name();
+    kevra_test::write_file(guard, "");
+    ::chmod(guard.c_str(), 0600);
+    const SharedHolder other_run(guard);
+    ASSERT_TRUE(other_run.holds());
+    const fs::path path = directory_ / kName;
+    kevra_test::write_file(path, "left here");
+    ::chmod(path.c_str(), 0644);
+
+    descriptor fd;
+    const lock_files::outcome found = lock_files::find_lock_file(directory_.string(), kName, &fd);
+    EXPECT_EQ(found.kind, lock_files::failure::not_a_lock);
+    EXPECT_EQ(found.reason, path.string() + " has mode 0644: other users may open it; " + guard.string() +
+                                " stays locked by another process")
+        << found.reason;
+    EXPECT_EQ(kevra_test::read_file(path), "left here");
+}
+
 // ---- The lock directory ------------------------------------------------------
 
 enum class folder { missing, earlier_version, writable_by_all, sticky, group_writable, other_owner, link };
