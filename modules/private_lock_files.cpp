@@ -80,11 +80,12 @@ outcome prepare_directory(const std::string& directory)
     }
     // Unlike a directory the run works in, the lock directory may not rely on
     // a sticky bit: another user could still make an entry at a lock's name.
-    const std::string own = safe_directory::directory_problem(directory, status, ::geteuid(), false);
-    if (!own.empty()) {
-        return failed(failure::directory_unsafe, own);
+    // One that others may only read (as earlier versions made it) is used.
+    if (status.st_uid == ::geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+        return outcome();
     }
-    return outcome();
+    const std::string own = safe_directory::directory_problem(directory, status, ::geteuid(), false);
+    return failed(failure::directory_unsafe, own.empty() ? directory + " is writable by other users" : own);
 }
 
 // Opens (making it when missing) the removal guard and takes its lock, waiting

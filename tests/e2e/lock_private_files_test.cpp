@@ -254,7 +254,7 @@ TEST_P(LockedBackupIn, SecondBackupIsBusyAndTheFirstEndsWell)
     platform.fixture({"fault", "hxfd", "backup", "--times", "1", "--delay", "4"});
 
     lock_signal_test::Role first(backup("bk1", operation_dir), {});
-    ASSERT_TRUE(lock_signal_test::wait_until([&] { return contains(first.out(), "HXFD PID: "); }, 30))
+    ASSERT_TRUE(lock_signal_test::wait_until([&] { return contains(first.out(), "HXFD PID: "); }, 120))
         << first.out() << first.err();
     const auto second = kevra_test::run_program(backup("bk2", operation_dir));
     EXPECT_EQ(second.exit_status, 2);
