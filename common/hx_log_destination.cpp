@@ -33,8 +33,15 @@ int HxLogger::write_log(const std::string& text) {
     // The process-wide output lock first, always: a record holds it over all
     // its destinations, so taking it after this destination's own lock could
     // wait for a record that waits for this destination.
-    std::lock_guard<std::recursive_mutex> ordered(kelvomar::output::lock());
-    std::lock_guard<std::mutex> lock(mutex_);
+    // When that lock could not be had in time (a termination, its holder
+    // stuck), this destination's own lock is only tried.
+    const kelvomar::output::ordered_write ordered;
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (ordered.held()) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        return 1;
+    }
     if (time_prefix_) {
         return write_log_impl(time_prefix() + text);
     }
@@ -42,7 +49,7 @@ int HxLogger::write_log(const std::string& text) {
 }
 
 int StdoutLogger::write_log_impl(const std::string& text) {
-    kelvomar::output::write_stdout(text);
+    kelvomar::output::write_record_stdout(text);
     return 0;
 }
 

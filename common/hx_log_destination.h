@@ -38,7 +38,7 @@ private:
 class StdoutLogger : public HxLogger {
 protected:
     // Writes the text to standard output unchanged and whole, after what
-    // std::cout still holds (kelvomar::output::write_stdout); returns 0.
+    // std::cout still holds (kelvomar::output::write_record_stdout); returns 0.
     int write_log_impl(const std::string& text) override;
 };
 

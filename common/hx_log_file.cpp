@@ -1,4 +1,5 @@
 #include "common/hx_log_file.h"
+#include "common/output_failures.h"
 #include "common/write_all.h"
 
 #include <algorithm>
@@ -221,10 +222,15 @@ int FileLogger::write_log_impl(const std::string& text) {
     // signal handler's record) appends to the same file.
     const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
+        kelvomar::output::note_failed_log_file_write(path_, errno);
         return 1;
     }
-    const int write_error = kelvomar::write_all(fd, text);
-    if (::close(fd) != 0 || write_error != 0) {
+    int write_error = kelvomar::write_all(fd, text);
+    if (::close(fd) != 0 && write_error == 0) {
+        write_error = errno;
+    }
+    if (write_error != 0) {
+        kelvomar::output::note_failed_log_file_write(path_, write_error);
         return 1;
     }
     if (is_new) {

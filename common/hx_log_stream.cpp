@@ -5,6 +5,7 @@
 #include <locale>
 
 #include "common/one_line_text.h"
+#include "common/output_failures.h"
 #include "common/output_lines.h"
 
 namespace {
@@ -170,12 +171,15 @@ void HxLogStream::write_record() {
     // The text is complete before the lock is taken; under it, the record
     // reaches each destination whole and in the same order as every other
     // record and protocol line of the process.
-    std::lock_guard<std::recursive_mutex> guard(kelvomar::output::lock());
-    for (auto* target : targets) {
-        if (target != nullptr) {
-            target->write_log(output);
+    {
+        const kelvomar::output::ordered_write hold;
+        for (auto* target : targets) {
+            if (target != nullptr) {
+                target->write_log(output);
+            }
         }
     }
+    kelvomar::output::report_failed_writes();
 }
 
 int HxLogStream::set_global_log_level(unsigned long level) {

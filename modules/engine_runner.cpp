@@ -7,6 +7,7 @@
 #include "common/termination.h"
 #include "common/output_lines.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +34,7 @@ void echo(const std::string& line)
 }
 
 // Handles one completed engine line; throws when a process-id line holds no number.
-void handle_line(const std::string& line, std::string& output, pid_t& pid, std::string& result)
+void handle_line(const std::string& line, std::string& output, std::atomic<pid_t>& pid, std::string& result)
 {
     static const std::string kPid = "HXFD PID: ";
     static const std::string kResults[] = {"Packed: ", "Unpacked: ", "Transferred: "};
@@ -55,7 +56,7 @@ void handle_line(const std::string& line, std::string& output, pid_t& pid, std::
 
 }  // namespace
 
-void read_engine_lines(FILE* pipe, std::string& output, pid_t& pid, std::string& result)
+void read_engine_lines(FILE* pipe, std::string& output, std::atomic<pid_t>& pid, std::string& result)
 {
     std::string line;
     for (;;) {
@@ -127,11 +128,11 @@ bool decode_engine_status(int status, bool& data_incomplete)
 
 }  // namespace
 
-bool run_engine_command(const std::string& command, std::string& output, pid_t& pid,
+bool run_engine_command(const std::string& command, std::string& output, std::atomic<pid_t>& pid,
                         std::string& result, bool& data_incomplete)
 {
     HxLogStream(HxLogLvl::Info) << kSignature << ":hxfd command: " << command << std::endl;
-    std::cout.flush();
+    kelvomar::output::flush_standard_streams();
     // Once the run is being terminated the engine is not started.
     kelvomar::termination::command_pipe pipe(command);
     if (pipe.stream() == nullptr) {
@@ -201,7 +202,8 @@ const std::vector<std::string>& engine_flag_names()
 
 // ---- The members of the module that run the engine -----------------------
 
-bool HxModuleUniversal::run_hxfd_command(const std::string& command, std::string& output, pid_t& hxfd_pid,
+bool HxModuleUniversal::run_hxfd_command(const std::string& command, std::string& output,
+                                         std::atomic<pid_t>& hxfd_pid,
                                          std::string& result)
 {
     return kelvomar::module::run_engine_command(command, output, hxfd_pid, result, data_incomplete_);

@@ -32,13 +32,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "common/descendant_processes.h"
 #include "common/hx_logger.h"
 #include "common/hx_utils_common.h"
 #include "common/leftovers.h"
+#include "common/output_lines.h"
+#include "common/stream_write.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
 #include "modules/signal_log.h"
@@ -183,14 +184,16 @@ void install(int signal, void (*handler)(int), int flags, int also_blocked = 0)
 }
 
 // Blocks what the termination thread does not take while it waits: every
-// asynchronous signal, and SIGSEGV, so that one sent with kill(2) is handled
-// on the worker, which then stands still while the processes below are ended.
+// asynchronous signal. A segmentation fault of its own is handled on it (the
+// run ends with 17, its processes ended); one sent with kill(2) mostly reaches
+// the worker, and where it lands on this thread the worker is stopped at its
+// next safe point while the processes below are ended.
 // (The thread only reads its pipe while it waits; its termination unblocks all.)
 void block_asynchronous_signals(sigset_t* previous)
 {
     sigset_t set;
     sigfillset(&set);
-    for (const int synchronous : {SIGBUS, SIGFPE, SIGILL}) {
+    for (const int synchronous : {SIGBUS, SIGFPE, SIGILL, SIGSEGV}) {
         sigdelset(&set, synchronous);
     }
     ::pthread_sigmask(SIG_BLOCK, &set, previous);
@@ -268,9 +271,8 @@ HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
     if (::pipe2(pipe_, O_CLOEXEC) == 0) {
         // A handler never waits on a full pipe.
         ::fcntl(pipe_[1], F_SETFL, ::fcntl(pipe_[1], F_GETFL) | O_NONBLOCK);
-        // The thread starts with the asynchronous signals (and SIGSEGV)
-        // blocked, so that they all reach the worker, whose stop handler must
-        // hold it and whose fault handler must keep it still.
+        // The thread starts with the asynchronous signals blocked, so that
+        // they all reach the worker, whose stop handler must hold it.
         sigset_t previous;
         block_asynchronous_signals(&previous);
         try {
@@ -325,6 +327,11 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
 
 void HxModuleSignalHandler::shutdown_handler(int signal)
 {
+    if (signal == SIGINT || signal == SIGTERM || signal == SIGSEGV) {
+        // From now on no write waits for a reader of standard output or
+        // standard error without bound, nor for the lock of a stuck writer.
+        kelvomar::stream_write::bound_waits();
+    }
     if (signal == SIGINT || signal == SIGTERM) {
         g_termination_requested = true;
         note_to(g_notify_fd, static_cast<unsigned char>(signal));
@@ -339,6 +346,10 @@ void HxModuleSignalHandler::shutdown_handler(int signal)
     g_crash_handling = 1;
     if (kelvomar::termination::begun()) {
         raw_error_line("Module clean-up failed with a segmentation fault.\n");
+    } else {
+        // The fault may be the signal thread's while the worker runs: the
+        // worker starts nothing more and stops at its next safe point.
+        kelvomar::termination::begin();
     }
     // The engine or a running command must not outlive the module.
     end_run_from_handler(kCrashChildGraceMs, nullptr);
@@ -374,6 +385,10 @@ void HxModuleSignalHandler::pause_run()
     // (it may be the next byte in the pipe) ends this pause before it begins.
     const long mark = take_stop_mark();
     module_ptr_->send_signal_to_hxfd(SIGTSTP);
+    // A termination requested meanwhile goes first: no pause record before it.
+    if (termination_requested()) {
+        return;
+    }
     module_ptr_->set_to_pause();
     if (!continued_since(mark) && !termination_requested() && g_worker_known.load()) {
         g_hold_mark = mark;
@@ -420,10 +435,9 @@ void HxModuleSignalHandler::terminate_run(int /*signal*/)
     // still below the module (one the ended commands left) does not outlive it.
     hx_utils_common::end_descendants(::getpid(), kDeadlineChildGraceMs);
     HxLogStream(HxLogLvl::Info) << "Module was terminated. PID: " << ::getpid() << std::endl;
-    // The running operation is not unwound; what the agent reads is flushed.
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
+    // The running operation is not unwound; what the agent reads is flushed,
+    // as far as its reader takes it.
+    kelvomar::output::flush_standard_streams();
     ::_exit(kTerminatedStatus);
 }
 

@@ -36,10 +36,12 @@ public:
 
     // SIGINT and SIGTERM: notes the request for the termination thread, which
     // ends the processes below the module, runs the module's shutdown clean-up
-    // and exits with 17. SIGSEGV: the state of the process cannot be trusted,
-    // so only the processes below the module are ended (raw system calls) and
-    // the termination record is written (with write(2)) before the exit with
-    // 17; no clean-up runs. Any other number returns at once. Async-signal-safe.
+    // and exits with 17. SIGSEGV (on the worker or on the signal thread): the
+    // state of the process cannot be trusted, so only the processes below the
+    // module are ended (raw system calls) and the termination record is
+    // written (with write(2)) before the exit with 17; no clean-up runs. From
+    // any of the three on, writes to standard output and standard error wait
+    // a bounded time only. Any other number returns at once. Async-signal-safe.
     static void shutdown_handler(int signal);
     // SIGTSTP: notes the stop for the signal thread, which forwards it to the
     // engine, writes the record and holds the worker until SIGCONT or a

@@ -218,9 +218,11 @@ public:
 
     // ---- Archive engine runs ------------------------------------------------
 
-    // Runs one engine command line; true when the engine exited with 0 or 100,
+    // Runs one engine command line, keeping the engine's process id in
+    // `hxfd_pid` while it runs; true when the engine exited with 0 or 100,
     // false otherwise.
-    bool run_hxfd_command(const std::string& command, std::string& output, pid_t& hxfd_pid, std::string& result);
+    bool run_hxfd_command(const std::string& command, std::string& output, std::atomic<pid_t>& hxfd_pid,
+                          std::string& result);
     // The engine's word for the compression level.
     std::string compress_mode_str(unsigned int mode);
     // The path of the per-task secret file.
@@ -363,7 +365,7 @@ protected:
     bool last_ = false;
     std::string tmp_catalog_;
     bool without_deployment_restore_ = false;
-    pid_t hxfd_pid_ = 0;                   // read by the signal thread
+    std::atomic<pid_t> hxfd_pid_{0};       // written by the worker, read by the signal thread
     std::atomic<bool> paused_{false};      // set and cleared by the signal thread on stop and continue
     kelvomar::module::resource_file_lock resource_lock_;
     std::string reference_snapshot_directory_;

@@ -18,6 +18,7 @@
 #include "common/safe_directory.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
+#include "common/output_failures.h"
 #include "common/output_lines.h"
 
 namespace {
@@ -102,6 +103,39 @@ public:
 private:
     HxModuleUniversal& module_;
 };
+
+// The status of a run some of whose lines for the agent (the process id, the
+// engine's progress, the result files, a verification's answer) did not reach
+// standard output: the failure status of its operation when it would have
+// succeeded; `status` otherwise.
+unsigned int unless_output_lost(int operation, unsigned int status)
+{
+    if (!kelvomar::output::protocol_lost() || (status != 0 && status != 100)) {
+        return status;
+    }
+    unsigned int failed = status;
+    switch (operation) {
+    case op_backup:
+    case op_backup_list:
+    case op_create_replica:
+        failed = 6;
+        break;
+    case op_restore:
+    case op_apply_replica:
+        failed = 7;
+        break;
+    case op_delete_from_client_defined_storage:
+    case op_verify_in_client_defined_storage:
+        failed = 12;
+        break;
+    default:
+        return status;
+    }
+    HxLogStream(HxLogLvl::Error) << kRunSignature
+                                 << ": lines of the module's output did not reach the agent; the operation fails"
+                                 << std::endl;
+    return failed;
+}
 
 // The per-operation steps. Each returns the exit status of its operation.
 class Dispatch {
@@ -544,7 +578,7 @@ unsigned int HxModuleUniversal::run()
         // A termination that has begun goes on from here without the worker,
         // while the resource is still locked.
         kelvomar::termination::close_worker();
-        return status;
+        return unless_output_lost(operation, status);
     } catch (const boost::filesystem::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kRunSignature << ": filesystem error: " << e.what() << std::endl;
     } catch (const std::exception& e) {

@@ -12,8 +12,10 @@
 
 void HxModuleUniversal::send_signal_to_hxfd(int signal)
 {
-    if (hxfd_pid_ != 0) {
-        hx_utils_common::send_signal(hxfd_pid_, signal);
+    // Read once: the worker resets it when the engine has ended.
+    const pid_t engine = hxfd_pid_.load();
+    if (engine != 0) {
+        hx_utils_common::send_signal(engine, signal);
     }
 }
 

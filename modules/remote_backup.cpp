@@ -12,6 +12,7 @@
 #include <boost/filesystem.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <atomic>
 #include <exception>
 #include <string>
 #include <vector>
@@ -174,7 +175,7 @@ bool HxModuleUniversal::make_backup_remotely()
         std::string result;
         // The engine's process id belongs to the remote host: it is kept away from
         // hxfd_pid_, through which stop and continue signals reach local processes.
-        pid_t remote_pid = 0;
+        std::atomic<pid_t> remote_pid{0};
         if (!run_hxfd_command(engine, engine_output, remote_pid, result)) {
             HxLogStream(HxLogLvl::Error) << kRemoteSignature << ": remote HXFD command " << engine << "\n"
                                          << " produced an error, "

@@ -1,5 +1,7 @@
 // Log records written from a signal handler with async-signal-safe calls only.
 #include "modules/signal_log.h"
+#include "common/output_failures.h"
+#include "common/stream_write.h"
 #include "common/write_all.h"
 
 #include <errno.h>
@@ -25,15 +27,24 @@ namespace {
 char g_log_path[PATH_MAX] = {0};
 std::atomic<long> g_utc_offset{0};  // seconds east of UTC
 
-// A line built in a fixed buffer; what does not fit is cut.
+// A line built in a fixed buffer; what does not fit is cut, and the line end
+// (end_line) always has its place.
 template <std::size_t Size = 1024>
 class Line {
 public:
+    static_assert(Size >= 2, "a line needs room for its end");
+
     void add(const char* text)
     {
-        for (; text != nullptr && *text != '\0' && size_ < sizeof(data_) - 1; ++text) {
+        for (; text != nullptr && *text != '\0' && size_ < Size - 2; ++text) {
             data_[size_++] = *text;
         }
+    }
+    // Closes the line: its line end follows whatever fitted of the text.
+    void end_line()
+    {
+        data_[size_++] = '\n';
+        data_[size_] = '\0';
     }
     void add_number(long long value, int width = 0)
     {
@@ -67,25 +78,25 @@ private:
     std::size_t size_ = 0;
 };
 
-template <std::size_t Size>
-void write_all(int fd, const Line<Size>& line)
-{
-    kelvomar::write_all(fd, line.data(), line.size());
-}
-
 // Appends a finished record to the log file, when one is known, and writes it
-// to `stream` (standard output or standard error).
+// to `stream` (standard output or standard error), which may be given up
+// without holding up the end of the run (common/stream_write.h).
 template <std::size_t Size>
 void write_record(const Line<Size>& line, int stream)
 {
     if (g_log_path[0] != '\0') {
         const int fd = ::open(g_log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            write_all(fd, line);
+            kelvomar::write_all(fd, line.data(), line.size());
             ::close(fd);
         }
     }
-    write_all(stream, line);
+    const int error = kelvomar::stream_write::write(stream, line.data(), line.size());
+    if (error != 0) {
+        kelvomar::output::note_failed_write(stream == STDOUT_FILENO ? kelvomar::output::target::standard_output
+                                                                    : kelvomar::output::target::standard_error,
+                                            error, false);
+    }
 }
 
 // "[YYYY-MM-DD HH:MM:SS] " of the local time, as the log destinations write it.
@@ -167,7 +178,7 @@ void info(const char* prefix, long long number, const char* suffix) noexcept
     line.add(prefix);
     line.add_number(number);
     line.add(suffix);
-    line.add("\n");
+    line.end_line();
     write_record(line, STDOUT_FILENO);
 }
 
@@ -186,7 +197,7 @@ void error_pieces(const char* const* pieces, std::size_t count) noexcept
     for (std::size_t i = 0; i < count; ++i) {
         line.add(pieces[i]);
     }
-    line.add("\n");
+    line.end_line();
     write_record(line, STDERR_FILENO);
 }
 

@@ -283,12 +283,15 @@ private:
     int status_ = -1;
 };
 
-// The test module in its own process, with its control folder.
+// The test module in its own process, with its control folder. Its standard
+// output goes to a file, or (`piped_stdout`) to a pipe that the test holds
+// open and reads only when it wants to.
 class ModuleRun {
 public:
-    ModuleRun(const std::vector<std::string>& args, std::map<std::string, std::string> environment)
+    ModuleRun(const std::vector<std::string>& args, std::map<std::string, std::string> environment,
+              bool piped_stdout = false)
         : dir_(scratch_dir("module")),
-          role_("module", args, with_dir(std::move(environment), dir_), false)
+          role_("module", args, with_dir(std::move(environment), dir_), piped_stdout)
     {
     }
 
@@ -364,6 +367,27 @@ inline std::vector<pid_t> processes_with_environment(const std::string& entry)
     }
     ::closedir(proc);
     return found;
+}
+
+// Fills the pipe that process `pid` has as its standard output, through a
+// descriptor of the test's own, until it takes nothing more: the process's
+// next write to it waits for a reader. False when that is not a pipe.
+inline bool fill_stdout_pipe(pid_t pid)
+{
+    const int fd = ::open(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool pipe = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    const std::string filler(4096, '.');
+    while (pipe && ::write(fd, filler.data(), filler.size()) > 0) {
+    }
+    // The last bytes a page could still take.
+    while (pipe && ::write(fd, filler.data(), 1) > 0) {
+    }
+    ::close(fd);
+    return pipe;
 }
 
 // The test module's log file (the program's file name under /opt/kelvomar/log).

@@ -2,6 +2,7 @@
 // and the rest kept as the engine's output.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     std::string output;
-    pid_t pid = 0;
+    std::atomic<pid_t> pid{0};
     std::string result;
     try {
         kelvomar::module::read_engine_lines(stream, output, pid, result);

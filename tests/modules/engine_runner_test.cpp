@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -39,7 +40,7 @@ TEST_P(EngineRunner, DecodesLinesAndTermination)
     engine_test::LogCapture log;
     std::string output = "before\n";
     std::string result = "unset";
-    pid_t pid = 77;
+    std::atomic<pid_t> pid{77};
     bool incomplete = false;
     ::testing::internal::CaptureStdout();
     const bool ok = kelvomar::module::run_engine_command(c.engine, output, pid, result, incomplete);
@@ -101,7 +102,7 @@ TEST(EngineRunnerSignals, ExitCodeRecordsAreNotWrittenForASignal)
 {
     engine_test::LogCapture log;
     std::string output, result;
-    pid_t pid = 0;
+    std::atomic<pid_t> pid{0};
     bool incomplete = false;
     EXPECT_FALSE(kelvomar::module::run_engine_command("kill -9 $$", output, pid, result, incomplete));
     EXPECT_THAT(log.text(), Not(HasSubstr("exits with")));
@@ -111,13 +112,14 @@ TEST(EngineRunnerSignals, ExitCodeRecordsAreNotWrittenForASignal)
 // The signal handling forwards stop and continue signals to the pid the runner keeps:
 // it must hold the engine's pid while the engine runs.
 volatile sig_atomic_t g_seen_pid = 0;
-pid_t g_engine_pid = 0;
+std::atomic<pid_t> g_engine_pid{0};
 char g_flag_path[256];
 
 void on_usr1(int)
 {
-    if (g_engine_pid != 0) {
-        g_seen_pid = g_engine_pid;
+    const pid_t engine = g_engine_pid.load();
+    if (engine != 0) {
+        g_seen_pid = engine;
         ::close(::open(g_flag_path, O_CREAT | O_WRONLY, 0600));
     }
 }
@@ -156,7 +158,7 @@ TEST(EngineRunnerSignals, BadPidLineStillWaitsForTheEngine)
     const std::string engine =
         "printf 'HXFD PID: x\\n'; sleep 0.3; touch '" + done.string() + "'";
     std::string output, result;
-    pid_t pid = 0;
+    std::atomic<pid_t> pid{0};
     bool incomplete = false;
     EXPECT_FALSE(kelvomar::module::run_engine_command(engine, output, pid, result, incomplete));
     EXPECT_TRUE(fs::exists(done)) << "the runner returned before the engine had ended";
@@ -176,7 +178,7 @@ TEST(EngineRunnerSignals, ProgressLinesAreEchoedAtOnce)
         "while ! grep -q 'HXFD PID: 31337' /proc/$PPID/fd/1 && [ $i -lt 300 ]; do sleep 0.01; i=$((i+1)); done; "
         "if grep -q 'HXFD PID: 31337' /proc/$PPID/fd/1; then echo seen; else echo late; fi";
     std::string output, result;
-    pid_t pid = 0;
+    std::atomic<pid_t> pid{0};
     bool incomplete = false;
     ::testing::internal::CaptureStdout();
     const bool ok = kelvomar::module::run_engine_command(engine, output, pid, result, incomplete);

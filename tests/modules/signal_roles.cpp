@@ -12,6 +12,8 @@
 //   KEVRA_TEST_COMMAND_LOOP "1": the blocking hook runs short shell commands
 //                           back to back (through execute_command) instead of
 //                           sleeping between its rounds
+//   KEVRA_TEST_RECORD_LOOP  "1": the blocking hook writes an Info record (to
+//                           the log file and standard output) every round
 //   KEVRA_TEST_TRAP_SIGNAL  signal number raised from inside a shared log
 //                           destination's write, while its mutex is held
 //   KEVRA_TEST_HANG_SHUTDOWN "1": the termination clean-up never returns
@@ -230,6 +232,7 @@ private:
         }
         write_file(dir_ + "/ready", std::to_string(child) + "\n");
         const bool command_loop = env("KEVRA_TEST_COMMAND_LOOP") == "1";
+        const bool record_loop = env("KEVRA_TEST_RECORD_LOOP") == "1";
         long ticks = 0;
         // Two minutes at most, so that a forgotten process ends by itself.
         for (int round = 0; round < 6000; ++round) {
@@ -241,6 +244,9 @@ private:
             if (::waitpid(child, &status, WNOHANG) == child) {
                 event("child_ended");
                 return;
+            }
+            if (record_loop) {
+                HxLogStream(HxLogLvl::Info) << "working, round " << round << std::endl;
             }
             if (command_loop) {
                 // Most of the time inside a command's start, read or wait.
