@@ -205,8 +205,9 @@ def image_shown(platform, image):
     An image being deleted is gone once its count runs out.
     An image still waiting for its data copies it then (see `finish_copy`)."""
     if image["state"] == 7 and "deleting_queries" in image:
+        # This answer still shows DELETE; the next finds no image.
         image["deleting_queries"] -= 1
-        if image["deleting_queries"] < 0:
+        if image["deleting_queries"] <= 0:
             remove_image(platform, image)
         return
     if image["state"] != 4 or image.get("locked_queries", 0) < 0:
