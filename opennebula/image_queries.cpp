@@ -158,14 +158,15 @@ bool does_image_exist_by_id(const std::string& id)
     return run_command("/usr/bin/oneimage show " + shell_quote(id, quote_style::always), output) == 0;
 }
 
-void delete_image(const std::string& id)
+int delete_image(const std::string& id)
 {
-    const std::string prototype = __PRETTY_FUNCTION__;
+    // The records keep the prototype they have always carried.
+    const std::string prototype = "void hx_opennebula_common::delete_image(const std::string&)";
     // Only an ID names one image: the delete command reads a name as a list.
     if (!is_object_id(id)) {
         log_error(prototype + ": unable to delete image: " + id);
         log_error(prototype + ": not an image ID: " + id);
-        return;
+        return 1;
     }
     const std::string command = "/usr/bin/oneimage delete " + shell_quote(id, quote_style::always);
     std::string output;
@@ -173,7 +174,9 @@ void delete_image(const std::string& id)
         log_error(prototype + ": unable to delete image: " + id);
         log_error("Command was: " + command);
         log_error("Command output: " + output);
+        return 1;
     }
+    return 0;
 }
 
 }  // namespace hx_opennebula_common

@@ -44,9 +44,9 @@ int get_image_source(const std::string& image, std::string& source);
 // True when the platform knows image `id` (its show command exits 0); nothing is logged.
 bool does_image_exist_by_id(const std::string& id);
 
-// Deletes the image with the ID `id`; a failure (also a text that is not an
-// ID, which runs nothing) is logged and not returned.
-void delete_image(const std::string& id);
+// 0 after deleting the image with the ID `id`; 1 when the command fails or
+// `id` is not an ID (then nothing runs), logged.
+int delete_image(const std::string& id);
 
 }  // namespace hx_opennebula_common
 

@@ -148,11 +148,12 @@ int delete_template(const std::string& id, const std::string& name, bool with_im
 std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl)
 {
     std::vector<template_disk_image> disks;
-    for_each_child_element(tmpl, "DISK", [&disks](xmlNode* disk) {
+    std::size_t index = 0;
+    for_each_child_element(tmpl, "DISK", [&disks, &index](xmlNode* disk) {
         if (xmlNode* id = first_child_element(disk, "IMAGE_ID")) {
-            disks.push_back({true, element_text(id), nullptr, std::string()});
+            disks.push_back({true, element_text(id), nullptr, std::string(), index});
         } else if (xmlNode* image = first_child_element(disk, "IMAGE")) {
-            template_disk_image reference{false, element_text(image), nullptr, std::string()};
+            template_disk_image reference{false, element_text(image), nullptr, std::string(), index};
             if (xmlNode* uname = first_child_element(disk, "IMAGE_UNAME")) {
                 reference.owner_field = "UNAME";
                 reference.owner = element_text(uname);
@@ -162,6 +163,7 @@ std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl)
             }
             disks.push_back(reference);
         }
+        ++index;
     });
     return disks;
 }
@@ -196,20 +198,43 @@ int disk_image_ids(const std::string& prototype, const std::vector<template_disk
     return 0;
 }
 
+namespace {
+
+// The DISK image references of template `tpl`, read by "onetemplate show -x"
+// (records after `prototype`); false after the query's records.
+bool read_disk_images(const std::string& prototype, const std::string& tpl, std::vector<template_disk_image>& disks)
+{
+    static const xml_query kShow = {failure_form::command_was, "VMTEMPLATE", ": document not parsed successfully",
+                                    ": empty document", ": document of the wrong type, root node != VMTEMPLATE: "};
+    xml_document doc;
+    if (!run_xml_query(prototype, "/usr/bin/onetemplate show " + shell_quote(tpl, quote_style::always) + " -x ", kShow,
+                       doc))
+        return false;
+    const std::vector<template_disk_image> found = template_disk_images(xmlDocGetRootElement(doc.get()));
+    disks.insert(disks.end(), found.begin(), found.end());
+    return true;
+}
+
+}  // namespace
+
+int get_template_disk_images(const std::string& tpl, std::vector<template_disk_image>& disks)
+{
+    const std::string prototype = __PRETTY_FUNCTION__;
+    try {
+        return read_disk_images(prototype, tpl, disks) ? 0 : 1;
+    } catch (const std::exception& e) {
+        log_error(prototype + ": " + e.what());
+        return 1;
+    }
+}
+
 int get_simple_template_image_list(const std::string& tpl, std::vector<std::string>& ids)
 {
     const std::string prototype = __PRETTY_FUNCTION__;
-    static const xml_query kShow = {failure_form::command_was, "VMTEMPLATE", ": document not parsed successfully",
-                                    ": empty document", ": document of the wrong type, root node != VMTEMPLATE: "};
     try {
         std::vector<template_disk_image> disks;
-        {
-            xml_document doc;
-            if (!run_xml_query(prototype, "/usr/bin/onetemplate show " + shell_quote(tpl, quote_style::always) + " -x ",
-                               kShow, doc))
-                return 1;
-            disks = template_disk_images(xmlDocGetRootElement(doc.get()));
-        }
+        if (!read_disk_images(prototype, tpl, disks))
+            return 1;
         return disk_image_ids(prototype, disks, ids);
     } catch (const std::exception& e) {
         log_error(prototype + ": " + e.what());

@@ -5,6 +5,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,7 @@ struct template_disk_image {
     std::string value;                  // the IMAGE_ID text, or the IMAGE name
     const char* owner_field = nullptr;  // "UNAME" for IMAGE_UNAME, else "UID" for IMAGE_UID, else null
     std::string owner;                  // the IMAGE_UNAME or IMAGE_UID text
+    std::size_t disk_index = 0;         // the DISK's position among all DISKs of its TEMPLATE, volatile ones counted
 };
 
 // The image references of the DISKs of every top-level TEMPLATE of a VMTEMPLATE
@@ -71,6 +73,11 @@ std::vector<template_disk_image> template_disk_images(xmlNode* root);
 
 // The same references for the DISKs of one TEMPLATE element (the root of a template file).
 std::vector<template_disk_image> disk_images_of_template(xmlNode* tmpl);
+
+// 0 after appending to `disks` the image references of the DISKs of template
+// `tpl` (an ID or a name), in disk order, as template_disk_images reads them;
+// 1 when the command or the document fails (logged).
+int get_template_disk_images(const std::string& tpl, std::vector<template_disk_image>& disks);
 
 // 0 after appending to `ids`, in order, the ID of the image each of `disks`
 // refers to: its IMAGE_ID, the image of that name and owner, or for a name

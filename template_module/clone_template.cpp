@@ -14,6 +14,7 @@
 #include "common/leftovers.h"
 #include "common/shell_quote.h"
 #include "common/termination.h"
+#include "opennebula/image_lists.h"
 #include "opennebula/image_queries.h"
 #include "opennebula/object_ids.h"
 #include "opennebula/template_queries.h"
@@ -64,6 +65,14 @@ int HxModuleKevraTemplate::clone_template()
         if (!clone_name_is_free(kCloneSignature, &highest_id)) {
             return 12;
         }
+        // The clone's copies of the images are made after this listing too.
+        std::vector<hx_opennebula_common::pool_object> images;
+        if (hx_opennebula_common::get_image_pool(images) != 0) {
+            HxLogStream(HxLogLvl::Error) << kCloneSignature << ": can't read the image pool before the clone is made"
+                                         << std::endl;
+            return 12;
+        }
+        image_id_before_clone_ = hx_opennebula_common::highest_object_id(images);
 
         const std::string clone_command = "/usr/bin/onetemplate clone " +
                                           shell_quote(source_template_id_, quote_style::always) + " " +
@@ -75,7 +84,9 @@ int HxModuleKevraTemplate::clone_template()
         // the templates made after this point.
         pending_clone_ = {clone, highest_id};
         kelvomar::leftovers::note("clone", kevra_template::pending_object_text("template", pending_clone_) +
-                                               " (the clone, ID not known) with its images");
+                                               " (the clone, ID not known) with its images named '" + clone +
+                                               "-disk-<N>' of the owner " + kevra_template::command_object_owner() +
+                                               " " + kevra_template::made_after_text({clone, image_id_before_clone_}));
         std::string clone_output;
         int clone_status = 0;
         {

@@ -49,8 +49,8 @@ bool the_made_object(const std::vector<pool_object>& pool, const naming_command_
 
 }  // namespace
 
-bool HxModuleKevraTemplate::delete_template_of_ended_command(const naming_command_start& start, bool with_images,
-                                                             const std::string& signature)
+bool HxModuleKevraTemplate::find_template_of_ended_command(const naming_command_start& start,
+                                                           const std::string& signature, pool_object& made)
 {
     std::vector<pool_object> pool;
     if (hx_opennebula_common::get_template_pool(pool) != 0) {
@@ -58,11 +58,17 @@ bool HxModuleKevraTemplate::delete_template_of_ended_command(const naming_comman
                                      << start.name << "'" << std::endl;
         return false;
     }
+    return the_made_object(pool, start, "template", signature, made);
+}
+
+bool HxModuleKevraTemplate::delete_template_of_ended_command(const naming_command_start& start,
+                                                             const std::string& signature)
+{
     pool_object made;
-    if (!the_made_object(pool, start, "template", signature, made)) {
+    if (!find_template_of_ended_command(start, signature, made)) {
         return false;
     }
-    if (hx_opennebula_common::delete_template(made.id, start.name, with_images) != 0) {
+    if (hx_opennebula_common::delete_template(made.id, start.name, false) != 0) {
         HxLogStream(HxLogLvl::Error) << signature << ": can't delete the template: " << start.name << std::endl;
         return false;
     }
@@ -70,8 +76,9 @@ bool HxModuleKevraTemplate::delete_template_of_ended_command(const naming_comman
 }
 
 bool HxModuleKevraTemplate::delete_image_of_ended_command(const naming_command_start& start,
-                                                          const std::string& signature)
+                                                          const std::string& signature, std::string& kept_id)
 {
+    kept_id.clear();
     std::vector<pool_object> pool;
     if (hx_opennebula_common::get_image_pool(pool) != 0) {
         HxLogStream(HxLogLvl::Error) << signature << ": can't find out whether the ended command made an image named '"
@@ -82,7 +89,10 @@ bool HxModuleKevraTemplate::delete_image_of_ended_command(const naming_command_s
     if (!the_made_object(pool, start, "image", signature, made)) {
         return false;
     }
-    // A failed deletion is logged by the call; the image is the run's either way.
-    hx_opennebula_common::delete_image(made.id);
+    // A failed deletion is logged by the call; the image is the run's and stays.
+    if (hx_opennebula_common::delete_image(made.id) != 0) {
+        kept_id = made.id;
+        return false;
+    }
     return true;
 }

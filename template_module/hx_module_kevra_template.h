@@ -141,18 +141,33 @@ protected:
     // read. With `highest_id`, also the highest template ID of that listing
     // (empty when the pool is empty).
     bool clone_name_is_free(const std::string& signature, std::string* highest_id = nullptr);
-    // Deletes by ID (with its images when `with_images`) the one template that
-    // the naming command `start`, ended before it printed an ID, can only have
-    // made (kevra_template::made_by_ended_command). True when it was deleted;
-    // false after an Error record (prefixed by `signature`) when the pool
-    // can't be read, the deletion fails, or none or several templates qualify
-    // (then nothing is deleted and every template of the name is named by ID
-    // and owner).
-    bool delete_template_of_ended_command(const kevra_template::naming_command_start& start, bool with_images,
+    // The one template that the naming command `start`, ended before it
+    // printed an ID, can only have made (kevra_template::made_by_ended_command),
+    // into `made`. False after an Error record (prefixed by `signature`) when
+    // the pool can't be read, or none or several templates qualify (then every
+    // template of the name is named by ID and owner).
+    bool find_template_of_ended_command(const kevra_template::naming_command_start& start,
+                                        const std::string& signature, hx_opennebula_common::pool_object& made);
+    // Deletes by ID, without its images, the template that
+    // find_template_of_ended_command finds. True when it was deleted; false
+    // after an Error record when it is not found or the deletion fails.
+    bool delete_template_of_ended_command(const kevra_template::naming_command_start& start,
                                           const std::string& signature);
-    // The same for an image (a failed deletion is logged and not returned).
+    // Deletes the clone that the clone command `start`, ended before it printed
+    // an ID, can only have made, without the images its disks name, then by ID
+    // only its own copies (kevra_template::sort_ended_clone_images, with
+    // `highest_image_before` the highest image ID right before the command).
+    // Every other image its disks name stays, named in an Error record by ID
+    // and owner. True when the clone and all its copies are gone; false after
+    // an Error record otherwise (what is left stays on the record of what
+    // stays behind).
+    bool delete_clone_of_ended_command(const kevra_template::naming_command_start& start,
+                                       const std::string& highest_image_before, const std::string& signature);
+    // The same as find and delete for an image: true when it was deleted;
+    // false after an Error record when it is not found, or (with its ID in
+    // `kept_id`, empty otherwise) when its deletion failed.
     bool delete_image_of_ended_command(const kevra_template::naming_command_start& start,
-                                       const std::string& signature);
+                                       const std::string& signature, std::string& kept_id);
 
     // ---- Steps of a template restore ---------------------------------------
     // Each bool step returns true when done, false after its Error record.
@@ -213,6 +228,9 @@ protected:
     // made: the clone is looked for by the archive name, free before it ran,
     // among the templates made after it started (an empty name: none pending).
     kevra_template::naming_command_start pending_clone_;
+    // The highest image ID of the listing right before the clone command
+    // (empty when the pool was empty): the clone's own copies have higher IDs.
+    std::string image_id_before_clone_;
     // The ID of the template this backup saves, read once at the start: the
     // clone, the template files and the archiving refer to that template only.
     std::string source_template_id_;

@@ -53,9 +53,10 @@ int HxModuleKevraTemplate::clean_after_backup()
             pending_clone_ = {};
             kelvomar::leftovers::forget("clone");
         } else if (!template_conf_.backup_only_config && !pending_clone_.name.empty()) {
-            // Only a template that can be nobody else's goes; otherwise the
-            // record names what has the clone's name, and all of it stays.
-            if (!delete_template_of_ended_command(pending_clone_, true, signature)) {
+            // Only a template that can be nobody else's goes (otherwise the
+            // record names what has the clone's name, and all of it stays),
+            // and of the images it names only its own copies.
+            if (!delete_clone_of_ended_command(pending_clone_, image_id_before_clone_, signature)) {
                 return 12;
             }
             clone_requested_ = false;

@@ -108,7 +108,7 @@ void HxModuleKevraTemplate::remove_restored_template()
     if (!pending_template_.name.empty()) {
         // Only the template: images it refers to are handled as below. One
         // that can be another's stays, named in the record.
-        if (delete_template_of_ended_command(pending_template_, false, kSignature)) {
+        if (delete_template_of_ended_command(pending_template_, kSignature)) {
             kelvomar::leftovers::forget("template-name");
         }
         pending_template_ = {};
@@ -152,15 +152,24 @@ void HxModuleKevraTemplate::handle_shutdown_signal()
 void HxModuleKevraTemplate::remove_restored_images()
 {
     if (!pending_image_.name.empty()) {
-        if (delete_image_of_ended_command(pending_image_, "void HxModuleKevraTemplate::remove_restored_images()")) {
+        std::string kept;
+        if (delete_image_of_ended_command(pending_image_, "void HxModuleKevraTemplate::remove_restored_images()",
+                                          kept)) {
+            kelvomar::leftovers::forget("image-name");
+        } else if (!kept.empty()) {
+            // The run's image, whose deletion failed: it stays on the record
+            // of what stays behind, by its ID now.
+            kelvomar::leftovers::note("image " + kept, "the image '" + pending_image_.name + "' ID " + kept);
             kelvomar::leftovers::forget("image-name");
         }
         pending_image_ = {};
     }
     for (const std::string& id : restored_image_ids_) {
         HxLogStream(HxLogLvl::Info) << "Removing the image " << id << " that this restore created" << std::endl;
-        hx_opennebula_common::delete_image(id);
-        kelvomar::leftovers::forget("image " + id);
+        // One that can't be deleted stays on the record of what stays behind.
+        if (hx_opennebula_common::delete_image(id) == 0) {
+            kelvomar::leftovers::forget("image " + id);
+        }
     }
     restored_image_ids_.clear();
 }

@@ -288,11 +288,11 @@ TEST_F(ImageQueries, DeleteReportsAFailure)
     KEVRA_REQUIRE_SANDBOX();
     platform.datastore({"--name", "images"});
     const std::string id = platform.image({"--name", "web", "--datastore", "images", "--content", "x"});
-    hx::delete_image(id);
+    EXPECT_EQ(hx::delete_image(id), 0);
     EXPECT_TRUE(records().empty()) << all_records();
     EXPECT_FALSE(hx::does_image_exist_by_id(id));
 
-    hx::delete_image(id);
+    EXPECT_EQ(hx::delete_image(id), 1) << "a failed deletion is not a success";
     EXPECT_TRUE(logged("void hx_opennebula_common::delete_image(const std::string&): unable to delete image: " + id));
     EXPECT_TRUE(logged("Command was: /usr/bin/oneimage delete '" + id + "'")) << all_records();
     EXPECT_TRUE(logged("Command output: ")) << all_records();
@@ -306,7 +306,7 @@ TEST_F(ImageQueries, DeleteTakesAnIdOnly)
     platform.datastore({"--name", "images"});
     platform.image({"--name", "web", "--datastore", "images", "--content", "x"});
     platform.image({"--name", "db", "--datastore", "images", "--content", "y"});
-    hx::delete_image("web,db");
+    EXPECT_EQ(hx::delete_image("web,db"), 1);
     EXPECT_TRUE(logged(": not an image ID: web,db")) << all_records();
     EXPECT_TRUE(platform.calls("oneimage").empty()) << call_log("oneimage");
     EXPECT_EQ(platform.fixture({"list", "images"}), "0\tweb\t1\n1\tdb\t1");

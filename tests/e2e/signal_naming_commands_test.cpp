@@ -244,4 +244,81 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const ::testing::TestParamInfo<HungCommand>& info) { return std::string(info.param.name); });
 
+// The ID of the image named `name` in a `fixture list images` listing; empty when there is none.
+std::string image_id_named(const std::string& listing, const std::string& name)
+{
+    for (const std::string& line : kevra_e2e::lines_of(listing)) {
+        const auto first = line.find('\t');
+        const auto second = line.find('\t', first + 1);
+        if (first != std::string::npos && line.substr(first + 1, second - first - 1) == name) {
+            return line.substr(0, first);
+        }
+    }
+    return std::string();
+}
+
+class EndedImageCreate : public kevra_e2e::TemplateRestoreTest {
+protected:
+    void SetUp() override
+    {
+        TemplateRestoreTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        platform_.datastore({"--name", "default"});
+        const std::string os = platform_.image(
+            {"--name", "web-os", "--datastore", "default", "--prefix", "vd", "--content", "web-os boot sector"});
+        const std::string data = platform_.image(
+            {"--name", "web-data", "--datastore", "default", "--type", "DATABLOCK", "--content", "web data"});
+        platform_.vm_template({"--name", "web", "--disk", "IMAGE_ID=" + os, "--disk", "IMAGE_ID=" + data});
+    }
+};
+
+// The image that the hung create made is found by its name, but its deletion
+// fails; the clean-up then hangs on the next deletion until its deadline. The
+// deadline's record of what stays behind still names that image by its ID.
+TEST_F(EndedImageCreate, AnImageWhoseDeletionFailedStaysOnTheRecordOfWhatStays)
+{
+    back_up("web");
+    // The second image create makes its image and hangs; the first deletion
+    // (of that image, found by name) fails, the next one hangs.
+    platform_.fixture({"fault", "oneimage", "create", "--skip-first", "1", "--hang", "300"});
+    platform_.fixture({"fault", "oneimage", "delete", "--times", "1", "--exit", "255", "--stderr",
+                       "[one.image.delete] Cannot delete image. The driver refused."});
+    platform_.fixture({"fault", "oneimage", "delete", "--hang", "600"});
+
+    std::vector<std::string> args = restore_arguments();
+    args.insert(args.begin(), kevra_test::build_path("kevra_template"));
+    Role run(args, {});
+    std::string hung;
+    ASSERT_TRUE(lock_signal_test::wait_until(
+        [&] {
+            hung = image_id_named(platform_.fixture({"list", "images"}), "web-2-disk-1");
+            return !hung.empty();
+        },
+        60))
+        << "the second image create does not hang\n"
+        << log();
+    const std::string first = image_id_named(platform_.fixture({"list", "images"}), "web-2-disk-0");
+    ASSERT_FALSE(first.empty()) << platform_.fixture({"list", "images"});
+
+    ::kill(run.pid(), SIGTERM);
+    // The grace of the hung command, the clean-up's deadline of 60 seconds, and a margin.
+    EXPECT_TRUE(run.ended_within(kEndWithin + 60)) << "the run did not end after its deadline";
+    EXPECT_EQ(run.wait(0), 17) << "exit status\n" << run.out() << run.err();
+    const std::string text = log();
+    EXPECT_TRUE(a_line_holds(text, {"Removing the image " + hung + " named 'web-2-disk-1'",
+                                    "found by name after the ended command"}))
+        << "the hung create's image was not found by its name\n"
+        << text;
+    const std::string deadline = "Module termination clean-up did not end in time";
+    ASSERT_TRUE(a_line_holds(text, {"Error", deadline})) << "the clean-up did not reach its deadline\n" << text;
+    EXPECT_TRUE(a_line_holds(text, {deadline, "Left behind: ", "the image 'web-2-disk-1' ID " + hung}))
+        << "the deadline's record does not name the image " << hung << " whose deletion failed\n"
+        << text;
+    EXPECT_TRUE(a_line_holds(text, {deadline, "Left behind: ", "ID " + first}))
+        << "the deadline's record does not name the image " << first << " whose deletion hung\n"
+        << text;
+}
+
 }  // namespace

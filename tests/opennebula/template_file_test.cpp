@@ -139,6 +139,8 @@ TEST_F(TemplateFile, DiskImagesKeepTemplateOrder)
     EXPECT_STREQ(disks[1].owner_field, "UNAME");
     EXPECT_EQ(disks[1].owner, "oneadmin");
     EXPECT_EQ(disks[0].owner_field, nullptr);
+    EXPECT_EQ(disks[0].disk_index, 0u);
+    EXPECT_EQ(disks[1].disk_index, 2u) << "the volatile disk counts among the disks";
 
     hx::xml_document none = hx::parse_xml_text(vmtemplate("<CPU>1</CPU>"));
     EXPECT_TRUE(hx::template_disk_images(xmlDocGetRootElement(none.get())).empty());

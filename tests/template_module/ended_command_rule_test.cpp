@@ -68,4 +68,71 @@ TEST(EndedCommandRule, ThePoolGivesTheQualifyingObjectsAndNamesEveryObjectOfTheN
               "an image named 'bk1' of the owner oneadmin made after ID 5");
 }
 
+// The images that the disks of a clone ended between its two steps name:
+// only a copy that bears its disk's copy name, the command's owner and an
+// image ID above those seen before the clone is the run's.
+TEST(EndedCommandRule, OnlyTheClonesOwnCopiesOfItsDisksAreItsImages)
+{
+    using hx_opennebula_common::template_disk_image;
+    const std::vector<pool_object> pool = {
+        {"0", "web-os", "oneadmin"},    {"1", "web-data", "oneadmin"},  {"2", "iso", "alice"},
+        {"3", "bk1-disk-3", "oneadmin"}, {"4", "iso", "bob"},            {"5", "bk1-disk-0", "oneadmin"},
+        {"6", "bk1-disk-2", "alice"},   {"7", "bk1-disk-9", "oneadmin"}, {"8", "bk1-disk-3", "oneadmin2"},
+        {"9", "bk1-disk-3", "bob"},
+    };
+    struct Case {
+        const char* what;
+        std::vector<template_disk_image> disks;
+        std::vector<std::string> own;
+        std::vector<std::string> others;
+        std::size_t unknown;
+    };
+    const Case cases[] = {
+        {"no disk switched yet: the source's images stay",
+         {{true, "0", nullptr, "", 0}, {false, "web-data", "UNAME", "oneadmin", 2}},
+         {"5"},
+         {"0", "1"},
+         0},
+        {"a switched disk's copy goes",
+         {{true, "5", nullptr, "", 0}, {false, "web-data", "UNAME", "oneadmin", 2}},
+         {"5"},
+         {"1"},
+         0},
+        {"a copy of another disk's name is not this disk's", {{true, "7", nullptr, "", 0}}, {"5"}, {"7"}, 0},
+        {"an older image of the copy's name stays", {{true, "3", nullptr, "", 3}}, {}, {"3"}, 0},
+        {"another owner's image of the copy's name stays", {{true, "6", nullptr, "", 2}}, {}, {"6"}, 0},
+        {"the owner picks one image of a name", {{false, "iso", "UNAME", "bob", 1}}, {}, {"4"}, 0},
+        {"a name of two owners can't be told", {{false, "iso", nullptr, "", 1}}, {}, {}, 1},
+        {"an ID not in the pool can't be told", {{true, "42", nullptr, "", 1}}, {}, {}, 1},
+        {"an image two disks name is listed once", {{true, "0", nullptr, "", 1}, {true, "0", nullptr, "", 2}}, {},
+         {"0"}, 0},
+        {"a copy two disks name is deleted once", {{true, "5", nullptr, "", 0}, {true, "5", nullptr, "", 1}}, {"5"},
+         {}, 0},
+    };
+    for (const Case& c : cases) {
+        const kevra_template::ended_clone_images sorted =
+            kevra_template::sort_ended_clone_images("bk1", c.disks, pool, "4", "oneadmin");
+        std::vector<std::string> own;
+        std::vector<std::string> others;
+        for (const pool_object& image : sorted.own) {
+            own.push_back(image.id);
+        }
+        for (const pool_object& image : sorted.others) {
+            others.push_back(image.id);
+        }
+        EXPECT_EQ(own, c.own) << c.what;
+        EXPECT_EQ(others, c.others) << c.what;
+        EXPECT_EQ(sorted.unknown.size(), c.unknown) << c.what;
+    }
+    const kevra_template::ended_clone_images none =
+        kevra_template::sort_ended_clone_images("bk1", {{true, "42", nullptr, "", 1}}, pool, "4", "oneadmin");
+    ASSERT_EQ(none.unknown.size(), 1u);
+    EXPECT_EQ(none.unknown[0], "ID 42 (not in the image pool)");
+    const kevra_template::ended_clone_images two =
+        kevra_template::sort_ended_clone_images("bk1", {{false, "iso", nullptr, "", 1}}, pool, "4", "oneadmin");
+    ASSERT_EQ(two.unknown.size(), 1u);
+    EXPECT_EQ(two.unknown[0], "'iso' (the images of that name: 2 (owner alice), 4 (owner bob))");
+    EXPECT_EQ(kevra_template::clone_image_name("bk1", 3), "bk1-disk-3");
+}
+
 }  // namespace

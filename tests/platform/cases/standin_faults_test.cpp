@@ -148,6 +148,44 @@ TEST_F(StandinFaults, ImageFatesReachImagesMadeLater) {
   EXPECT_EQ(state_of("web-os"), "3");
 }
 
+// A recursive clone told to hang between its two steps: meanwhile the new
+// template stands with its first disk switched to its copy and the second
+// still naming the source's image; then the call ends as a whole clone does.
+TEST_F(StandinFaults, RecursiveCloneHangsBetweenItsTwoSteps) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"fault", "onetemplate", "clone", "--hang-between", "3", "--cloned-disks", "1"});
+  const auto result = p_.shell(
+      "/usr/bin/onetemplate clone web bk1 --recursive > \"$TMPDIR/clone.out\" 2>&1 & sleep 1.5; "
+      "/usr/bin/onetemplate show bk1 -x; /usr/bin/oneimage show bk1-disk-1 >/dev/null 2>&1; echo \"copy $?\"; "
+      "wait $!; echo \"status $?\"; cat \"$TMPDIR/clone.out\"; /usr/bin/onetemplate show bk1 -x");
+  const std::string& out = result.out;
+  const auto later = out.find("status ");
+  ASSERT_NE(later, std::string::npos) << out << result.err;
+  const std::string between = out.substr(0, later);
+  EXPECT_NE(between.find("<IMAGE_ID><![CDATA[2]]></IMAGE_ID>"), std::string::npos) << "the first disk's copy\n"
+                                                                                  << between;
+  EXPECT_NE(between.find("<IMAGE_ID><![CDATA[1]]></IMAGE_ID>"), std::string::npos)
+      << "the second disk still names the source's image\n"
+      << between;
+  EXPECT_NE(between.find("copy 255\n"), std::string::npos) << "the second copy made before the hang\n" << between;
+  const std::string after = out.substr(later);
+  EXPECT_EQ(after.rfind("status 0\nID: 1\n", 0), 0u) << after;
+  EXPECT_NE(after.find("<IMAGE_ID><![CDATA[3]]></IMAGE_ID>"), std::string::npos) << after;
+  EXPECT_EQ(after.find("<IMAGE_ID><![CDATA[1]]></IMAGE_ID>"), std::string::npos) << after;
+}
+
+// A deleted image is DELETE for the configured number of shows, then gone; a
+// recursive delete deletes every image the template's disks name.
+TEST_F(StandinFaults, DeletedImagesAreDeleteForAWhile) {
+  KEVRA_REQUIRE_SANDBOX();
+  p_.fixture({"config", "--delete-queries", "1"});
+  ASSERT_EQ(p_.shell("/usr/bin/onetemplate delete web --recursive").exit_status, 0);
+  EXPECT_EQ(p_.fixture({"list", "images"}), "0\tweb-os\t7\n1\tweb-data\t7");
+  EXPECT_EQ(state_of("0"), "7");
+  EXPECT_NE(p_.shell("/usr/bin/oneimage show 0").exit_status, 0) << "gone after its one DELETE answer";
+  EXPECT_EQ(p_.fixture({"list", "images"}), "1\tweb-data\t7");
+}
+
 struct EngineFault {
   std::vector<std::string> fault;
   int status;               // exit status (128 + signal when killed)

@@ -178,6 +178,8 @@ def cmd_task_secret(p, a):
 def cmd_config(p, a):
     if a.lock_queries is not None:
         p.data["config"]["lock_queries"] = a.lock_queries
+    if a.delete_queries is not None:
+        p.data["config"]["delete_queries"] = a.delete_queries
 
 
 def replace_file(path, text):
@@ -249,7 +251,7 @@ def cmd_fault(p, a):
     elif a.after:
         raise Fail("fixture: --after belongs to --as-user", 2)
     for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang",
-                "hang_before"):
+                "hang_before", "hang_between"):
         value = getattr(a, key)
         if value is not None:
             fault[key] = value
@@ -266,6 +268,10 @@ def cmd_fault(p, a):
         fault["stderr"] = a.stderr
     if kinds > 1:
         raise Fail("fixture: one kind of fault at a time", 2)
+    if a.cloned_disks is not None:
+        if a.hang_between is None:
+            raise Fail("fixture: --cloned-disks belongs to --hang-between", 2)
+        fault["cloned_disks"] = a.cloned_disks
     if a.meanwhile_owner is not None:
         if a.hang is None and a.hang_before is None:
             raise Fail("fixture: --meanwhile-owner needs --hang or --hang-before", 2)
@@ -522,6 +528,7 @@ def parser():
 
     v = verbs.add_parser("config")
     v.add_argument("--lock-queries", type=int)
+    v.add_argument("--delete-queries", type=int)
     v.set_defaults(run=cmd_config)
 
     v = verbs.add_parser("system")
@@ -567,6 +574,8 @@ def parser():
     v.add_argument("--name-taken-by", metavar="OWNER")
     v.add_argument("--hang", type=float, metavar="SECONDS")
     v.add_argument("--hang-before", type=float, metavar="SECONDS")
+    v.add_argument("--hang-between", type=float, metavar="SECONDS")
+    v.add_argument("--cloned-disks", type=int, metavar="N")
     v.add_argument("--meanwhile-owner", metavar="OWNER")
     v.add_argument("--as-user", metavar="USER")
     v.add_argument("--run", dest="user_command", metavar="SHELL_COMMAND")

@@ -141,6 +141,22 @@ def remove_image(platform, image):
     del platform.data["images"][str(image["id"])]
 
 
+def delete_image(platform, image):
+    """An image deletion as the platform does it: the image is DELETE (7)
+    while the datastore driver removes it, for the configured number of
+    `oneimage show` answers (`delete_queries`, default 0: gone at once), and
+    then gone. Its copy operation, if it is a copy being made, ends."""
+    queries = platform.data["config"].get("delete_queries", 0)
+    if queries <= 0:
+        remove_image(platform, image)
+        return
+    if image["state"] == 7:
+        return
+    end_clone(platform, image)
+    image["prev_state"], image["state"] = image["state"], 7
+    image["deleting_queries"] = queries
+
+
 def reserve_space(datastore, needed_mb):
     checked = datastore["template"].get("DATASTORE_CAPACITY_CHECK", "YES").upper() != "NO"
     if checked and needed_mb > datastore["free_mb"]:
@@ -186,7 +202,14 @@ def start_locked(platform, image):
 
 def image_shown(platform, image):
     """Counts one `show` of a LOCKED image; it turns when the count runs out.
+    An image being deleted is gone once its count runs out.
     An image still waiting for its data copies it then (see `finish_copy`)."""
+    if image["state"] == 7 and "deleting_queries" in image:
+        # This answer still shows DELETE; the next finds no image.
+        image["deleting_queries"] -= 1
+        if image["deleting_queries"] <= 0:
+            remove_image(platform, image)
+        return
     if image["state"] != 4 or image.get("locked_queries", 0) < 0:
         return
     image["locked_queries"] = image.get("locked_queries", 0) - 1

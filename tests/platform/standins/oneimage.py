@@ -90,7 +90,7 @@ def delete(platform, positional, options, answer):
             raise Fail("[one.image.delete] Cannot delete image %d. There are active clone operations." % image["id"])
 
     return model.each_listed(platform, "image", positional, answer, "delete",
-                             lambda image: model.remove_image(platform, image), deletable)
+                             lambda image: model.delete_image(platform, image), deletable)
 
 
 def enable(platform, positional, options, answer):

@@ -1,5 +1,7 @@
 #!/usr/bin/python3 -BSE
 """Stand-in for /usr/bin/onetemplate: show, list, clone, delete, create."""
+import copy
+import time
 import xml.etree.ElementTree as ElementTree
 
 import cli
@@ -67,6 +69,64 @@ def clone_image(platform, image, new_name, owner="oneadmin"):
     return copy
 
 
+def clone_disk_images(platform, source, template, owner, first=0, count=None):
+    """The second step of a recursive clone: the images of the template's
+    image disks, from the `first` such disk on (at most `count` of them), are
+    cloned as `<name>-disk-<N>` (N counting every DISK from 0) and each of
+    those disks is switched to its copy. Returns the IDs of the copies."""
+    copies = []
+    ndisk = 0
+    nimage = 0
+    for key, disk in template["attrs"]:
+        if key != "DISK" or not isinstance(disk, dict):
+            continue
+        if model.refers_to_image(disk):
+            if nimage >= first and (count is None or len(copies) < count):
+                image = model.disk_image(platform, source, disk)
+                try:
+                    if image is None:
+                        raise Fail("Error getting image")
+                    copy = clone_image(platform, image, "%s-disk-%d" % (template["name"], ndisk), owner)
+                except Fail as failure:
+                    raise Fail("[one.template.clone] Failed to clone images: " + failure.message)
+                for gone in ("IMAGE", "IMAGE_UNAME", "IMAGE_UID", "OPENNEBULA_MANAGED"):
+                    disk.pop(gone, None)
+                disk["IMAGE_ID"] = str(copy["id"])
+                copies.append(copy["id"])
+            nimage += 1
+        ndisk += 1
+    return copies
+
+
+def finish_after_hang(platform, ident, source_id, owner, done, hang, answer):
+    """The fault `hang_between`: the new template stands, its disks still
+    naming the source's images (the first `done` of them already cloned and
+    switched); the call waits with the state unlocked, then clones the rest.
+    A failure then deletes the new template and every copy again, leaving the
+    rest of the state as it is by then (its message on `answer`). Returns the
+    call's status."""
+    platform.__exit__(None, None, None)
+    time.sleep(hang)
+    platform.__enter__()
+    before = copy.deepcopy(platform.data)
+    try:
+        template = platform.data["templates"].get(str(ident))
+        source = platform.data["templates"].get(str(source_id))
+        if template is None or source is None:
+            raise Fail("[one.template.clone] Failed to clone images: Error getting template")
+        clone_disk_images(platform, source, template, owner, first=len(done))
+    except Fail as failure:
+        platform.data = before
+        platform.data["templates"].pop(str(ident), None)
+        for image_id in done:
+            image = platform.data["images"].get(str(image_id))
+            if image is not None:
+                model.remove_image(platform, image)
+        answer.warn(failure.message)
+        return failure.status
+    return 0
+
+
 def clone(platform, positional, options, answer, owner="oneadmin"):
     cli.need_params("clone", positional, 2, "## USAGE\nclone <templateid> <name>")
     source = model.find(platform, "template", positional[0])
@@ -78,24 +138,15 @@ def clone(platform, positional, options, answer, owner="oneadmin"):
                 "regtime": platform.now(), "attrs": attrs}
     platform.data["templates"][str(ident)] = template
     if options.get("recursive"):
-        ndisk = 0
-        for key, disk in attrs:
-            if key != "DISK" or not isinstance(disk, dict):
-                continue
-            if model.refers_to_image(disk):
-                image = model.disk_image(platform, source, disk)
-                try:
-                    if image is None:
-                        raise Fail("Error getting image")
-                    copy = clone_image(platform, image, "%s-disk-%d" % (new_name, ndisk), owner)
-                except Fail as failure:
-                    # The caller's snapshot of the state undoes the template
-                    # and the images cloned so far.
-                    raise Fail("[one.template.clone] Failed to clone images: " + failure.message)
-                for gone in ("IMAGE", "IMAGE_UNAME", "IMAGE_UID", "OPENNEBULA_MANAGED"):
-                    disk.pop(gone, None)
-                disk["IMAGE_ID"] = str(copy["id"])
-            ndisk += 1
+        between = getattr(platform, "hang_between", None)
+        if between is None:
+            clone_disk_images(platform, source, template, owner)
+        else:
+            # The caller's snapshot of the state undoes a failure up to here.
+            done = clone_disk_images(platform, source, template, owner, count=between["cloned_disks"])
+            status = finish_after_hang(platform, ident, source["id"], owner, done, between["seconds"], answer)
+            if status != 0:
+                return status
     answer.say("ID: %d" % ident)
 
 
@@ -109,7 +160,7 @@ def delete(platform, positional, options, answer):
                 image = model.disk_image(platform, template, disk)
                 # Images that cannot go (in use) stay; the call still succeeds.
                 if image is not None and image["state"] not in (2, 6, 8, 9, 10):
-                    model.remove_image(platform, image)
+                    model.delete_image(platform, image)
 
     return model.each_listed(platform, "template", positional, answer, "delete", remove)
 
@@ -138,9 +189,12 @@ def create(platform, positional, options, answer, owner="oneadmin"):
 
 
 def before_call(platform, args, fault):
-    """The fault `name_taken_by`: just before a clone runs, another process
+    """The fault `hang_between` of a clone is handed to the clone itself (see
+    finish_after_hang). The fault `name_taken_by`: just before a clone runs, another process
     (as user `name_taken_by`) makes a template of the clone's name, a plain
     copy of the source whose disks refer to the source's images."""
+    if "hang_between" in fault and args and args[0] == "clone":
+        platform.hang_between = {"seconds": fault["hang_between"], "cloned_disks": fault.get("cloned_disks", 0)}
     owner = fault.get("name_taken_by")
     if not owner or not args or args[0] != "clone":
         return
