@@ -15,7 +15,9 @@
 #include <mutex>
 #include <thread>
 
+#include "common/descendant_processes.h"
 #include "common/hx_utils_common.h"
+#include "common/run_processes.h"
 
 extern char** environ;
 
@@ -388,7 +390,14 @@ void end_child_processes()
         const pid_t late = s.child;
         lock.unlock();
         hx_utils_common::kill_childs(late);
+    } else {
+        lock.unlock();
     }
+    // The walk above ends the leaves only: a parent that starts a new child,
+    // or whose child ignored the request until it was killed, may still run.
+    // Everything below this process goes now, orphans that a command left
+    // included (they are this process's children: run_processes::keep_below).
+    hx_utils_common::end_descendants(::getpid(), run_processes::kEndGraceMs);
 }
 
 const char* running_cleanup_command() noexcept

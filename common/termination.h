@@ -105,9 +105,10 @@ bool begun() noexcept;
 // `grace`; true when none runs any more.
 bool wait_for_uninterrupted(std::chrono::milliseconds grace = kNamingCommandGrace);
 
-// Ends the processes below this process (hx_utils_common::kill_childs), and
-// also the worker's command when the worker started it while they were being
-// ended.
+// Ends the processes below this process: their leaves first
+// (hx_utils_common::kill_childs), also the worker's command when the worker
+// started it while they were being ended, then whatever is still below
+// (SIGTERM, SIGKILL after a grace), so that nothing is left there.
 void end_child_processes();
 
 // The command (its shell text, without the " 2>&1" that merges its standard

@@ -39,6 +39,7 @@
 #include "common/hx_utils_common.h"
 #include "common/leftovers.h"
 #include "common/output_lines.h"
+#include "common/run_processes.h"
 #include "common/stream_write.h"
 #include "common/termination.h"
 #include "modules/hx_module_universal.h"
@@ -111,7 +112,7 @@ long current_thread() noexcept
 // termination record; exit status 17. Nothing the run started outlives it.
 [[noreturn]] void end_run_from_handler(int grace_ms, void (*what_is_left)())
 {
-    hx_utils_common::end_descendants(::getpid(), grace_ms);
+    kelvomar::run_processes::end_all_from_handler(grace_ms);
     if (what_is_left != nullptr) {
         what_is_left();
     }
@@ -263,6 +264,7 @@ std::unique_ptr<HxModuleSignalHandler> HxModuleSignalHandler::init(HxModuleUnive
 HxModuleSignalHandler::HxModuleSignalHandler(HxModuleUniversal* module)
 {
     module_ptr_ = module;
+    kelvomar::run_processes::keep_below();  // before the run starts any process
     kelvomar::module::signal_log::prepare();
     kelvomar::termination::register_worker();
     g_worker_thread = ::pthread_self();
@@ -311,6 +313,7 @@ HxModuleSignalHandler::~HxModuleSignalHandler()
         note_to(pipe_[1], 0);
         watcher_.join();
     }
+    kelvomar::run_processes::end_left_over();
     for (const int signal : kHandledSignals) {
         restore_default(signal);
     }
@@ -433,7 +436,7 @@ void HxModuleSignalHandler::terminate_run(int /*signal*/)
     }
     // Every command of the clean-up has been waited for; a process that is
     // still below the module (one the ended commands left) does not outlive it.
-    hx_utils_common::end_descendants(::getpid(), kDeadlineChildGraceMs);
+    kelvomar::run_processes::end_all_from_handler(kDeadlineChildGraceMs);
     HxLogStream(HxLogLvl::Info) << "Module was terminated. PID: " << ::getpid() << std::endl;
     // The running operation is not unwound; what the agent reads is flushed,
     // as far as its reader takes it.

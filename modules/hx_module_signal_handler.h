@@ -22,13 +22,14 @@ public:
     // Creates the handler object for `module`; the caller owns it. Never fails.
     static std::unique_ptr<HxModuleSignalHandler> init(HxModuleUniversal* module);
 
-    // Binds the handlers to `module`, makes the calling thread the worker,
+    // Binds the handlers to `module`, keeps every process the run starts
+    // below it (common/run_processes.h), makes the calling thread the worker,
     // starts the termination thread and installs the handlers (sigaction), in
     // the order SIGINT, SIGTERM, SIGSEGV, SIGTSTP, SIGCONT, SIGPIPE.
     explicit HxModuleSignalHandler(HxModuleUniversal* module);
     // Closes the worker (never returns when a termination has begun), ends the
-    // termination thread and puts the six signals back to their default
-    // dispositions, in the same order.
+    // termination thread, ends and collects what is still below the module
+    // and puts the six signals back to their default dispositions, in the same order.
     ~HxModuleSignalHandler();
 
     HxModuleSignalHandler(const HxModuleSignalHandler&) = delete;

@@ -3,7 +3,9 @@
 // names what it made is given a bounded grace and then ended, a sleeping
 // worker stops at once, a worker held up anywhere (as by a pause) never holds
 // up the termination, and after the worker has closed no termination begins.
-// Each case runs in a process of its own (a termination is for good); every
+// Ending the processes below leaves nothing living there: not a parent that
+// ignores the request and starts its child anew, nor a process that an ended
+// command left behind. Each case runs in a process of its own (a termination is for good); every
 // check that fails there writes its own line, which the failure shows.
 #include <gtest/gtest.h>
 
@@ -13,13 +15,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include <boost/filesystem.hpp>
 
+#include "common/descendant_processes.h"
 #include "common/hx_utils_common.h"
+#include "common/proc_stat_text.h"
+#include "common/run_processes.h"
 #include "common/termination.h"
 
 namespace {
@@ -252,6 +259,90 @@ TEST_P(HeldWorker, NeverHoldsUpTheTermination)
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, HeldWorker, ::testing::Range(0, 8));
+
+// The state letter and parent of a process ('?' and -1 when it is gone).
+hx_utils_common::proc_stat_fields stat_of(pid_t pid)
+{
+    hx_utils_common::proc_stat_fields fields;
+    char text[512];
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* file = std::fopen(path.c_str(), "r");
+    const std::size_t n = file != nullptr ? std::fread(text, 1, sizeof text, file) : 0;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!hx_utils_common::parse_proc_stat(text, n, fields)) {
+        fields.state = '?';
+    }
+    return fields;
+}
+
+bool living(pid_t pid)
+{
+    const char state = stat_of(pid).state;
+    return state != '?' && state != 'Z' && state != 'X';
+}
+
+std::size_t living_below()
+{
+    hx_utils_common::descendant_process found[hx_utils_common::kMaxDescendants];
+    return hx_utils_common::find_descendants(::getpid(), found, hx_utils_common::kMaxDescendants);
+}
+
+struct BelowCase {
+    const char* name;
+    // The worker's commands: the first may print a process id that it leaves
+    // behind; the second is the command that runs at the termination.
+    const char* first;
+    const char* second;
+};
+
+std::ostream& operator<<(std::ostream& out, const BelowCase& c) { return out << c.name; }
+
+class EndedBelow : public ::testing::TestWithParam<BelowCase> {};
+
+TEST_P(EndedBelow, NothingLivesBelowAfterwards)
+{
+    const BelowCase c = GetParam();
+    in_own_process([c] {
+        check(kelvomar::run_processes::keep_below(), "the process keeps what its commands leave below it");
+        std::atomic<pid_t> left{0};
+        std::atomic<bool> second_started{false};
+        std::thread worker([&] {
+            termination::register_worker();
+            std::string output;
+            hx_utils_common::execute_command(c.first, output);
+            left = static_cast<pid_t>(std::atol(output.c_str()));
+            second_started = true;
+            hx_utils_common::execute_command(c.second, output);
+        });
+        worker.detach();
+        check(within_five_seconds([&] { return second_started.load() && living_below() >= 2; }),
+              "the commands run below the process");
+        if (left > 0) {
+            check(stat_of(left).parent == ::getpid(), "the process left behind became this process's child");
+        }
+        std::this_thread::sleep_for(milliseconds(300));
+        termination::begin();
+        termination::end_child_processes();
+        check(living_below() == 0, "nothing lives below the process any more");
+        check(left == 0 || !living(left), "the process left behind was ended");
+        // A failed case leaves nothing running that would hold up the test.
+        hx_utils_common::end_descendants(::getpid(), 100);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, EndedBelow,
+    ::testing::Values(
+        // The shell ignores SIGTERM (its child inherits that) and starts the
+        // child anew whenever it ends: ending the leaves alone never ends it.
+        BelowCase{"ParentThatIgnoresTheRequestAndStartsItsChildAnew", "true",
+                  "trap '' TERM; while :; do sleep 60; done"},
+        // A command that has ended left a process running in the background.
+        BelowCase{"ProcessThatAnEndedCommandLeftRunning", "sleep 60 </dev/null >/dev/null 2>&1 & echo $!",
+                  "sleep 60"}),
+    [](const ::testing::TestParamInfo<BelowCase>& info) { return std::string(info.param.name); });
 
 TEST(TerminationHandOver, NoTerminationBeginsAfterTheWorkerClosed)
 {

@@ -17,6 +17,8 @@
 //   KEVRA_TEST_TRAP_SIGNAL  signal number raised from inside a shared log
 //                           destination's write, while its mutex is held
 //   KEVRA_TEST_HANG_SHUTDOWN "1": the termination clean-up never returns
+//   KEVRA_TEST_SHUTDOWN_COMMAND a shell command the termination clean-up runs
+//                           first (through execute_command)
 //   KEVRA_TEST_SHUTDOWN_LIMIT seconds allowed for the termination clean-up
 // Files in KEVRA_TEST_DIR: "events" (one line per hook called), "ready" (the
 // blocking hook's child pid, written once it blocks), "ticks" (a counter the
@@ -155,6 +157,10 @@ public:
     void handle_shutdown_signal() override
     {
         event("handle_shutdown_signal");
+        if (!env("KEVRA_TEST_SHUTDOWN_COMMAND").empty()) {
+            std::string output;
+            hx_utils_common::execute_command(env("KEVRA_TEST_SHUTDOWN_COMMAND"), output);
+        }
         if (env("KEVRA_TEST_HANG_SHUTDOWN") == "1") {
             for (;;) {
                 ::pause();

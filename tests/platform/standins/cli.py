@@ -6,6 +6,7 @@ import os
 import pwd
 import subprocess
 import re
+import signal
 import sys
 import time
 import traceback
@@ -103,6 +104,40 @@ def act_as_user(state_dir, fault, after, tool, subcommand):
         log.write(result.stdout.decode("utf-8", "replace"))
 
 
+def leave_orphan(state_dir, fault, tool, subcommand):
+    """The fault `orphan`: the call leaves a process behind that outlives it,
+    as a tool that starts a helper in the background does: a double fork (the
+    middle process starts a session of its own and ends at once, so the
+    helper's parent is gone), standard streams on /dev/null, no other open
+    file. The helper is `sleep SECONDS` (ignoring SIGTERM with
+    `orphan_ignores_term`). Its line `<pid> TOOL SUBCOMMAND` is in
+    calls/orphans before the call goes on."""
+    if not fault or "orphan" not in fault:
+        return
+    calls = os.path.join(state_dir, "calls")
+    os.makedirs(calls, exist_ok=True)
+    middle = os.fork()
+    if middle == 0:
+        try:
+            os.setsid()
+            helper = os.fork()
+            if helper == 0:
+                null = os.open(os.devnull, os.O_RDWR)
+                for fd in (0, 1, 2):
+                    os.dup2(null, fd)
+                os.closerange(3, 65536)
+                signal.signal(signal.SIGTERM, signal.SIG_IGN if fault.get("orphan_ignores_term") else signal.SIG_DFL)
+                for number in (signal.SIGPIPE, signal.SIGTSTP, signal.SIGCONT, signal.SIGINT):
+                    signal.signal(number, signal.SIG_DFL)
+                signal.pthread_sigmask(signal.SIG_SETMASK, [])
+                os.execv("/bin/sleep", ["sleep", "%g" % fault["orphan"]])
+            with open(os.path.join(calls, "orphans"), "a") as log:
+                log.write("%d %s %s\n" % (helper, tool, subcommand or "-"))
+        finally:
+            os._exit(0)
+    os.waitpid(middle, 0)
+
+
 def image_fate(platform, name):
     """The fate that the fixture gave to images of this name, or None."""
     for fate in platform.data["fates"]:
@@ -173,6 +208,7 @@ def run(tool_path, handler, before_call=None, meanwhile=None):
     with state.Platform() as platform:
         fault = take_fault(platform, tool, args[0] if args else "", args)
         platform.save()
+        leave_orphan(state_dir, fault, tool, args[0] if args else "")
         if fault and "exit" in fault:
             say_fault_stdout(answer, fault)
             if fault.get("stderr"):

@@ -251,11 +251,15 @@ def cmd_fault(p, a):
     elif a.after:
         raise Fail("fixture: --after belongs to --as-user", 2)
     for key in ("exit", "warning", "signal", "bad_pid", "delay", "line_end", "trailing", "name_taken_by", "hang",
-                "hang_before", "hang_between"):
+                "hang_before", "hang_between", "orphan"):
         value = getattr(a, key)
         if value is not None:
             fault[key] = value
-            kinds += key not in ("delay", "line_end", "trailing")
+            kinds += key not in ("delay", "line_end", "trailing", "orphan")
+    if a.orphan_ignores_term:
+        if a.orphan is None:
+            raise Fail("fixture: --orphan-ignores-term belongs to --orphan", 2)
+        fault["orphan_ignores_term"] = True
     for key in ("malformed", "no_effect"):
         if getattr(a, key):
             fault[key] = True
@@ -577,6 +581,8 @@ def parser():
     v.add_argument("--hang-between", type=float, metavar="SECONDS")
     v.add_argument("--cloned-disks", type=int, metavar="N")
     v.add_argument("--meanwhile-owner", metavar="OWNER")
+    v.add_argument("--orphan", type=float, metavar="SECONDS")
+    v.add_argument("--orphan-ignores-term", action="store_true")
     v.add_argument("--as-user", metavar="USER")
     v.add_argument("--run", dest="user_command", metavar="SHELL_COMMAND")
     v.add_argument("--after", action="store_true")

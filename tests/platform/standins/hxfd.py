@@ -428,6 +428,7 @@ def main():
         engine.line_end = {"cr": "\r", "crlf": "\r\n", "lf": "\n"}[fault["line_end"]]
     engine.event("started %s" % (mode or "-"))
     engine.line("HXFD PID: %s" % fault.get("bad_pid", os.getpid()))
+    cli.leave_orphan(state_dir, fault, "hxfd", mode)
     if "delay" in fault:
         deadline = time.time() + fault["delay"]
         while time.time() < deadline:
