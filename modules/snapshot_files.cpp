@@ -199,12 +199,12 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
         const UnpackMask mask;
         code = hx_utils_common::execute_command(command, output);
     }
-    if (code == 0 && !keep_unpack_folder_private(reference_snapshot_directory_)) {
-        return 12;
-    }
     if (code != 0) {
         HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": command: '" << command << "' returned code: " << code
                                      << " result: " << output << std::endl;
+        return 12;
+    }
+    if (!keep_unpack_folder_private(reference_snapshot_directory_)) {
         return 12;
     }
 
