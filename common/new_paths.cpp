@@ -209,6 +209,79 @@ int replace_file(const std::string& path, const std::string& text)
     return written != 0 ? written : file.commit();
 }
 
+int make_new_file(const std::string& path, struct stat& made)
+{
+    const std::string file = without_trailing_slash(path);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errno;
+    }
+    // The mask can only take bits away: exactly 0600, whatever it is.
+    int error = ::fchmod(fd, 0600) == 0 && ::fstat(fd, &made) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(file.c_str());
+    }
+    return error;
+}
+
+std::string what_stands_at(const std::string& path)
+{
+    struct stat status {};
+    if (!entry_status(path, status)) {
+        return std::string();
+    }
+    switch (status.st_mode & S_IFMT) {
+    case S_IFLNK: return "a symbolic link";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+    case S_IFREG: break;
+    default: return "something other than a file";
+    }
+    if (status.st_uid != ::geteuid()) {
+        return "a file of uid " + std::to_string(status.st_uid);
+    }
+    return status.st_nlink == 1 ? "a file" : "a file with more than one link";
+}
+
+std::string made_file_problem(const std::string& path, const struct stat& made)
+{
+    struct stat status {};
+    if (!entry_status(path, status)) {
+        return path + " is no longer there";
+    }
+    if (!S_ISREG(status.st_mode) || status.st_dev != made.st_dev || status.st_ino != made.st_ino) {
+        return path + " is no longer the file the run made there: " + what_stands_at(path) + " stands there";
+    }
+    if (status.st_uid != ::geteuid()) {
+        return path + " is no longer the run's own: it is owned by uid " + std::to_string(status.st_uid);
+    }
+    if ((status.st_mode & 07777) != 0600) {
+        std::string mode = "0000";
+        const unsigned bits = status.st_mode & 07777;
+        for (int digit = 0; digit < 4; ++digit) {
+            mode[3 - digit] = static_cast<char>('0' + ((bits >> (3 * digit)) & 7));
+        }
+        return path + " is no longer private: it has mode " + mode + ", not 0600";
+    }
+    return std::string();
+}
+
+bool remove_made_file(const std::string& path, const struct stat& made)
+{
+    struct stat status {};
+    if (!entry_status(path, status) || !S_ISREG(status.st_mode) || status.st_dev != made.st_dev ||
+        status.st_ino != made.st_ino) {
+        return false;
+    }
+    return ::unlink(without_trailing_slash(path).c_str()) == 0;
+}
+
 std::string new_paths_error(const std::string& path, int error)
 {
     switch (error) {

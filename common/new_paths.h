@@ -8,6 +8,8 @@
 // of these names is never followed. Nothing here throws or logs: each function
 // reports 0 or the errno value of the cause, which new_paths_error turns into text.
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace kelvomar {
@@ -69,6 +71,25 @@ private:
     int error_ = 0;
     bool committed_ = false;
 };
+
+// Makes the file `path` itself new and empty, the run's own with mode 0600,
+// with O_CREAT|O_EXCL|O_NOFOLLOW, for a command that then writes into it by
+// path: nothing that stands there is used (EEXIST for anything, a link or a
+// FIFO among it). 0 with the new file's status in `made`, or the errno of the failing step.
+int make_new_file(const std::string& path, struct stat& made);
+
+// What stands at `path` (not followed), in words: "a symbolic link", "a FIFO",
+// "a directory", "a file with more than one link", "a file of uid 4242", "a
+// file", ...; empty when nothing does.
+std::string what_stands_at(const std::string& path);
+
+// Why `path` is no longer the file that make_new_file made with status
+// `made`; empty when it is still that regular file (the same device and
+// inode, not a link), owned by the run's user with mode 0600.
+std::string made_file_problem(const std::string& path, const struct stat& made);
+
+// Removes `path` when made_file_problem finds it still the file made. True when removed.
+bool remove_made_file(const std::string& path, const struct stat& made);
 
 // Writes `text` as the file `path` through a new_file. 0 or the errno of the failing step.
 int replace_file(const std::string& path, const std::string& text);

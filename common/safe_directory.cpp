@@ -5,6 +5,7 @@
 #include "common/new_paths.h"
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,7 +101,7 @@ std::string walk(const std::string& path, bool make, bool& created)
     if (::lstat("/", &status) != 0) {
         return examine_error("/", errno);
     }
-    std::string problem = directory_problem("/", status, owner, true);
+    std::string problem = directory_problem("/", status, owner, directory_rule::operation, has_access_acl("/"));
     if (!problem.empty()) {
         return problem;
     }
@@ -163,7 +164,7 @@ std::string walk(const std::string& path, bool make, bool& created)
         if (!S_ISDIR(status.st_mode)) {
             return new_paths::new_paths_error(next, ENOTDIR);
         }
-        problem = directory_problem(next, status, owner, true);
+        problem = directory_problem(next, status, owner, directory_rule::operation, has_access_acl(next));
         if (!problem.empty()) {
             return problem;
         }
@@ -174,23 +175,56 @@ std::string walk(const std::string& path, bool make, bool& created)
 
 }  // namespace
 
-std::string directory_problem(const std::string& path, const struct stat& status, uid_t owner, bool sticky_allowed)
+std::string directory_problem(const std::string& path, const struct stat& status, uid_t owner,
+                              directory_rule rule, bool has_acl)
 {
     if (status.st_uid != owner) {
         return owned_by_other(path, status.st_uid, owner);
     }
-    if ((status.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-        return std::string();
+    const mode_t mode = status.st_mode;
+    // With an access control list the group bits are its mask: what it grants
+    // named users and groups at most, the file's group among them.
+    const bool acl = has_acl && (mode & S_IRWXG) != 0;
+    if (rule == directory_rule::operation) {
+        if ((mode & (S_IWGRP | S_IWOTH)) == 0 || (mode & S_ISVTX) != 0) {
+            return std::string();
+        }
+        if ((mode & S_IWOTH) != 0) {
+            return path + " is writable by other users and has no sticky bit";
+        }
+        if (acl) {
+            return path + " has an access control list that lets other users write to it and has no sticky bit";
+        }
+        return path + " is writable by its group and has no sticky bit";
     }
-    const bool sticky = (status.st_mode & S_ISVTX) != 0;
-    if (sticky && sticky_allowed) {
-        return std::string();
+    if ((mode & S_IWOTH) != 0) {
+        return path + " is writable by other users";
     }
-    const std::string who = (status.st_mode & S_IWOTH) != 0 ? "other users" : "its group";
-    if (!sticky_allowed) {
-        return path + " is writable by " + who;
+    if (acl) {
+        return path + " has an access control list that gives other users access";
     }
-    return path + " is writable by " + who + " and has no sticky bit";
+    if ((mode & S_IWGRP) != 0) {
+        return path + " is writable by its group";
+    }
+    if ((mode & S_IROTH) != 0) {
+        return path + " can be listed by other users";
+    }
+    if ((mode & S_IXOTH) != 0) {
+        return path + " can be entered by other users";
+    }
+    if ((mode & S_IRGRP) != 0) {
+        return path + " can be listed by its group";
+    }
+    if ((mode & S_IXGRP) != 0) {
+        return path + " can be entered by its group";
+    }
+    return std::string();
+}
+
+bool has_access_acl(const std::string& path)
+{
+    // The list is kept only when it says more than the mode bits.
+    return ::lgetxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
 }
 
 std::string operation_directory_problem(const std::string& path)
@@ -224,7 +258,7 @@ std::string private_directory_problem(const std::string& path)
     if (::lstat(path.c_str(), &status) != 0) {
         return examine_error(path, errno);
     }
-    return directory_problem(path, status, ::geteuid(), false);
+    return directory_problem(path, status, ::geteuid(), directory_rule::reused, has_access_acl(path));
 }
 
 std::string use_or_make_private_directory(const std::string& path, bool& created)
@@ -247,9 +281,18 @@ std::string operation_directory_advice()
            "user, unless it has the sticky bit";
 }
 
+std::string operation_directory_advice(const std::string& path)
+{
+    if (new_paths::entry_at(path) == new_paths::entry_kind::link) {
+        return "give the operation directory by its real path, not through a symbolic link";
+    }
+    return operation_directory_advice();
+}
+
 std::string private_directory_advice()
 {
-    return "a directory the run reuses must be owned by root and writable by no other user; it is left as it is";
+    return "a directory the run reuses must be owned by root and give no other user any access (mode 0700); it is "
+           "left as it is";
 }
 
 }  // namespace safe_directory

@@ -10,6 +10,8 @@
 #include <boost/filesystem.hpp>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -42,6 +44,21 @@ std::string backup_kind(int backup_type)
 
 bool HxModuleUniversal::close_backup(const bool& replica)
 {
+    // The engine wrote these into files the run made: only while each is still
+    // that file (root's, mode 0600) is it the backup's and named to the agent.
+    std::vector<std::string> outputs;
+    if (options_.autonomous)
+        outputs.push_back(archive_filename());
+    if (options_.dgst)
+        outputs.push_back(archive_sign_filename());
+    for (const std::string& output : outputs) {
+        const std::string problem = engine_outputs_.problem(output);
+        if (!problem.empty()) {
+            HxLogStream(HxLogLvl::Error) << kSignature << ": the archive engine's file is not reported: " << problem
+                                         << std::endl;
+            return false;
+        }
+    }
     try {
         fs::remove_all(leveldb_directory_path());
     } catch (const fs::filesystem_error& e) {

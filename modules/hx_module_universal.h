@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "modules/engine_outputs.h"
 #include "modules/hx_module_operations.h"
 #include "modules/hx_module_options.h"
 #include "modules/hx_module_signal_handler.h"
@@ -377,6 +378,8 @@ protected:
     // what this run created.
     bool snapshot_directory_created_ = false;
     bool restore_directory_created_ = false;
+    // The files the engine of a backup writes in the operation directory, made by this run.
+    kelvomar::module::engine_outputs engine_outputs_;
     bool restore_failed_ = false;
     // The signature files of a verification stand in the tasks directory.
     bool esign_files_written_ = false;

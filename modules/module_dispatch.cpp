@@ -91,6 +91,19 @@ unsigned int refuse_backup_directory(const std::string& what, const std::string&
     return 6;
 }
 
+// Removes the engine's output files that the run made, unless they were handed
+// on, when the run leaves its scope.
+class EngineOutputsCleanup {
+public:
+    explicit EngineOutputsCleanup(kelvomar::module::engine_outputs& outputs) : outputs_(outputs) {}
+    ~EngineOutputsCleanup() { outputs_.remove_all(); }
+    EngineOutputsCleanup(const EngineOutputsCleanup&) = delete;
+    EngineOutputsCleanup& operator=(const EngineOutputsCleanup&) = delete;
+
+private:
+    kelvomar::module::engine_outputs& outputs_;
+};
+
 // Removes the directory a reference snapshot was unpacked into, if any, when
 // the run leaves its scope.
 class ReferenceSnapshotCleanup {
@@ -143,7 +156,7 @@ public:
     explicit Dispatch(HxModuleUniversal& module, const HxModuleOptions& options, bool& last,
                       bool& without_deployment_restore, bool& data_incomplete,
                       kelvomar::module::resource_file_lock& lock, bool& snapshot_directory_created,
-                      bool& restore_failed)
+                      bool& restore_failed, kelvomar::module::engine_outputs& engine_outputs)
         : module_(module),
           options_(options),
           last_(last),
@@ -151,7 +164,8 @@ public:
           data_incomplete_(data_incomplete),
           lock_(lock),
           snapshot_directory_created_(snapshot_directory_created),
-          restore_failed_(restore_failed)
+          restore_failed_(restore_failed),
+          engine_outputs_(engine_outputs)
     {
     }
 
@@ -164,9 +178,10 @@ private:
     unsigned int load_config();
     unsigned int backup();
     // 0 when the operation directory, the snapshot directory and its leveldb
-    // directory are real directories (made when missing) and nothing but a
-    // file of a single link stands where the engine and the closing steps
-    // write; otherwise the failure status.
+    // directory are real directories (made when missing), the files the engine
+    // writes are made new (nothing may stand under the names it writes in the
+    // operation directory itself) and nothing but a file of a single link
+    // stands where the closing steps write; otherwise the failure status.
     unsigned int backup_paths(CreatedDirectory& snapshot_directory);
     unsigned int restore();
     unsigned int apply_replica();
@@ -183,6 +198,7 @@ private:
     kelvomar::module::resource_file_lock& lock_;
     bool& snapshot_directory_created_;
     bool& restore_failed_;
+    kelvomar::module::engine_outputs& engine_outputs_;
     // Lives until run returns, by any path: releases the lock taken here.
     kelvomar::module::resource_file_scoped_lock guard_;
 };
@@ -280,8 +296,9 @@ unsigned int Dispatch::backup()
     // 077 is set again after it.
     ::umask(077);
     // A backup that does not reach its closing leaves no snapshot directory,
-    // and no unpacked reference snapshot, behind.
+    // no unpacked reference snapshot and no file made for the engine behind.
     CreatedDirectory snapshot_directory(module_.snapshot_directory_path(), snapshot_directory_created_);
+    const EngineOutputsCleanup outputs_cleanup(engine_outputs_);
     if (const unsigned int status = backup_paths(snapshot_directory)) {
         return status;
     }
@@ -328,6 +345,7 @@ unsigned int Dispatch::backup()
     if (!module_.close_backup(replica)) {
         return 6;
     }
+    engine_outputs_.hand_on();
     return finished();
 }
 
@@ -340,7 +358,8 @@ unsigned int Dispatch::backup_paths(CreatedDirectory& snapshot_directory)
     bool made = false;
     std::string problem = safe::make_operation_directory(options_.tmp_operation_directory, made);
     if (!problem.empty()) {
-        return refuse_backup_directory("the operation directory", problem, safe::operation_directory_advice());
+        return refuse_backup_directory("the operation directory", problem,
+                                       safe::operation_directory_advice(options_.tmp_operation_directory));
     }
     // A link standing under one of the run's names would have the run write
     // into what it points to; a directory of another user's would let that
@@ -352,17 +371,35 @@ unsigned int Dispatch::backup_paths(CreatedDirectory& snapshot_directory)
     if (!(problem = safe::use_or_make_private_directory(leveldb, made)).empty()) {
         return refuse_backup_directory("the leveldb directory", problem, safe::private_directory_advice());
     }
-    int error = 0;
-    std::vector<std::string> outputs = {module_.meta_filename(), module_.snapshot_filename()};
+    const std::string snapshot = module_.snapshot_filename();
+    int error = check_replaceable(snapshot);
+    if (error != 0) {
+        return refuse_backup_path("the file", snapshot, error);
+    }
+    // The engine writes its meta file by path, in the private snapshot
+    // directory: into a file of the run's own (mode 0600) put there now.
+    const std::string meta = module_.meta_filename();
+    if ((error = replace_file(meta, std::string())) != 0) {
+        return refuse_backup_path("the file", meta, error);
+    }
+    // What the engine writes by path in the operation directory itself, where
+    // another user may have put anything under its name (a sticky directory
+    // then keeps them from replacing the run's file): made new before the
+    // engine starts, and only what is still that file is reported.
+    std::vector<std::pair<std::string, std::string>> outputs;
     if (options_.autonomous) {
-        outputs.push_back(module_.archive_filename());
+        outputs.emplace_back("the archive file", module_.archive_filename());
     }
     if (options_.dgst) {
-        outputs.push_back(module_.archive_sign_filename());
+        outputs.emplace_back("the signature file", module_.archive_sign_filename());
     }
-    for (const std::string& file : outputs) {
-        if ((error = check_replaceable(file)) != 0) {
-            return refuse_backup_path("the file", file, error);
+    for (const auto& output : outputs) {
+        if (!(problem = engine_outputs_.make(output.second)).empty()) {
+            HxLogStream(HxLogLvl::Error) << "Backup module: " << output.first << " can't be made new: " << problem
+                                         << "; the run makes the files the archive engine writes itself, and "
+                                            "uses nothing that stands under their names"
+                                         << std::endl;
+            return 6;
         }
     }
     return 0;
@@ -438,7 +475,10 @@ unsigned int Dispatch::apply_replica()
         kelvomar::safe_directory::make_operation_directory(options_.tmp_operation_directory, made);
     if (!problem.empty()) {
         HxLogStream(HxLogLvl::Error) << kRunSignature << ": the operation directory can't be used: " << problem
-                                     << "; " << kelvomar::safe_directory::operation_directory_advice() << std::endl;
+                                     << "; "
+                                     << kelvomar::safe_directory::operation_directory_advice(
+                                            options_.tmp_operation_directory)
+                                     << std::endl;
         return 7;
     }
     const auto done = [this](unsigned int status) {
@@ -573,7 +613,7 @@ unsigned int HxModuleUniversal::run()
             kelvomar::output::print_line("MODULE PID:" + std::to_string(::getpid()));
         }
         Dispatch dispatch(*this, options_, last_, without_deployment_restore_, data_incomplete_, resource_lock_,
-                          snapshot_directory_created_, restore_failed_);
+                          snapshot_directory_created_, restore_failed_, engine_outputs_);
         const unsigned int status = dispatch.operation();
         // A termination that has begun goes on from here without the worker,
         // while the resource is still locked.

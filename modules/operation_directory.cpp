@@ -123,7 +123,7 @@ int HxModuleUniversal::define_restore_directory()
             const std::string parent = operation_directory_of(directory);
             if (kelvomar::new_paths::entry_at(parent) != kelvomar::new_paths::entry_kind::missing &&
                 refuse_directory("operation directory", safe::operation_directory_problem(parent),
-                                 safe::operation_directory_advice()) != 0) {
+                                 safe::operation_directory_advice(parent)) != 0) {
                 return 1;
             }
             directory += "/" + options_.archive_to_patch + ".rest";
@@ -160,7 +160,7 @@ int HxModuleUniversal::define_restore_directory()
         bool made = false;
         if (refuse_directory("operation directory",
                              safe::make_operation_directory(operation_directory_of(directory), made),
-                             safe::operation_directory_advice()) != 0) {
+                             safe::operation_directory_advice(operation_directory_of(directory))) != 0) {
             return 1;
         }
         directory += "/" + name + ".rest";

@@ -27,6 +27,7 @@ void HxModuleUniversal::handle_shutdown_signal()
             kelvomar::leftovers::forget("directory " + snapshot_directory_path());
         }
         remove_reference_snapshot_directory();
+        engine_outputs_.remove_all();
         break;
     case op_restore:
         // As after a failed step: the restore directory goes only when this

@@ -14,9 +14,13 @@
 
 #include <boost/filesystem.hpp>
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <exception>
 #include <vector>
@@ -102,6 +106,38 @@ bool make_unpack_folder(const std::string& folder)
     return true;
 }
 
+// The file-creation mask for tar's unpacking, and the one before it again
+// after it, however the unpacking ends.
+class UnpackMask {
+public:
+    UnpackMask() : before_(::umask(077)) {}
+    ~UnpackMask() { ::umask(before_); }
+    UnpackMask(const UnpackMask&) = delete;
+    UnpackMask& operator=(const UnpackMask&) = delete;
+
+private:
+    mode_t before_;
+};
+
+// Makes sure the unpacked `folder` is still root's with mode 0700, whatever
+// the snapshot file said of its "./" entry; through a descriptor of the folder
+// itself, never a link at its name. False after logging.
+bool keep_unpack_folder_private(const std::string& folder)
+{
+    kelvomar::untrusted_files::descriptor directory(
+        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::string error;
+    if (!directory.valid()) {
+        error = std::strerror(errno);
+    } else if (kelvomar::untrusted_files::set_owner_and_mode(directory.get(), ::geteuid(), ::getegid(), 0700,
+                                                             error)) {
+        return true;
+    }
+    HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": can't keep the unpacked folder " << folder
+                                 << " private: " << error << std::endl;
+    return false;
+}
+
 }  // namespace
 
 int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
@@ -149,14 +185,26 @@ int HxModuleUniversal::unpack_snapshot_file(const std::string& file)
         reference_snapshot_directory_ = folder;
     }
 
+    // The folder is made 0700 and stays so: tar leaves an existing folder as
+    // it is (its "./" entry may say 0777 and another owner), gives nothing the
+    // owner the snapshot names, and the mask 077 keeps whatever it makes
+    // private, so no other user can list or write into it while tar works.
     std::string directory = reference_snapshot_directory_;
     shield_string_for_command(directory);
-    const std::string command = "/bin/tar xzf " + kelvomar::shell_quote(source) + " -C " + directory;
+    const std::string command = "/bin/tar xzf " + kelvomar::shell_quote(source) +
+                                " --no-same-owner --no-same-permissions --no-overwrite-dir -C " + directory;
     std::string output;
-    const int code = hx_utils_common::execute_command(command, output);
+    int code = 0;
+    {
+        const UnpackMask mask;
+        code = hx_utils_common::execute_command(command, output);
+    }
     if (code != 0) {
         HxLogStream(HxLogLvl::Error) << kUnpackSignature << ": command: '" << command << "' returned code: " << code
                                      << " result: " << output << std::endl;
+        return 12;
+    }
+    if (!keep_unpack_folder_private(reference_snapshot_directory_)) {
         return 12;
     }
 

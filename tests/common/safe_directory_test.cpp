@@ -3,13 +3,18 @@
 // directories, and the run's own private directories.
 #include "common/safe_directory.h"
 
+#include "tests/support/access_acl.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <boost/filesystem.hpp>
 
+#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -25,23 +30,43 @@ struct ModeCase {
     const char* label;
     uid_t uid;
     mode_t mode;
-    bool sticky_allowed;
+    directory_rule rule;
+    bool acl;             // an access control list beyond the mode bits (the group bits are its mask)
     const char* problem;  // after "/d ", empty when safe
 };
 
+const directory_rule kOperation = directory_rule::operation;
+const directory_rule kReused = directory_rule::reused;
+
 const ModeCase kModeCases[] = {
-    {"RootPrivate", 0, 0700, true, ""},
-    {"RootReadableByAll", 0, 0755, true, ""},
-    {"StickyWritableByAll", 0, 01777, true, ""},
-    {"StickyGroupWritable", 0, 01770, true, ""},
-    {"WritableByAll", 0, 0777, true, "is writable by other users and has no sticky bit"},
-    {"WritableByOthersOnly", 0, 0703, true, "is writable by other users and has no sticky bit"},
-    {"GroupWritable", 0, 0775, true, "is writable by its group and has no sticky bit"},
-    {"OwnedByAnotherUser", kOther, 0700, true, "is owned by uid 4242, not by root"},
-    {"OwnedByAnotherUserSticky", kOther, 01777, true, "is owned by uid 4242, not by root"},
-    {"ReusedSticky", 0, 01777, false, "is writable by other users"},
-    {"ReusedGroupWritableSticky", 0, 01770, false, "is writable by its group"},
-    {"ReusedPrivate", 0, 0700, false, ""},
+    {"RootPrivate", 0, 0700, kOperation, false, ""},
+    {"RootReadableByAll", 0, 0755, kOperation, false, ""},
+    {"StickyWritableByAll", 0, 01777, kOperation, false, ""},
+    {"StickyGroupWritable", 0, 01770, kOperation, false, ""},
+    {"WritableByAll", 0, 0777, kOperation, false, "is writable by other users and has no sticky bit"},
+    {"WritableByOthersOnly", 0, 0703, kOperation, false, "is writable by other users and has no sticky bit"},
+    {"GroupWritable", 0, 0775, kOperation, false, "is writable by its group and has no sticky bit"},
+    {"AclLettingOthersWrite", 0, 0775, kOperation, true,
+     "has an access control list that lets other users write to it and has no sticky bit"},
+    {"AclLettingOthersRead", 0, 0755, kOperation, true, ""},
+    {"StickyWithAclLettingOthersWrite", 0, 01770, kOperation, true, ""},
+    {"OwnedByAnotherUser", kOther, 0700, kOperation, false, "is owned by uid 4242, not by root"},
+    {"OwnedByAnotherUserSticky", kOther, 01777, kOperation, false, "is owned by uid 4242, not by root"},
+    {"ReusedPrivate", 0, 0700, kReused, false, ""},
+    {"ReusedPrivateSticky", 0, 01700, kReused, false, ""},
+    {"ReusedWithAclMaskingEveryoneOut", 0, 0700, kReused, true, ""},
+    {"ReusedSticky", 0, 01777, kReused, false, "is writable by other users"},
+    {"ReusedGroupWritableSticky", 0, 01770, kReused, false, "is writable by its group"},
+    {"ReusedReadableByAll", 0, 0755, kReused, false, "can be listed by other users"},
+    {"ReusedEnterableByOthers", 0, 0701, kReused, false, "can be entered by other users"},
+    {"ReusedReadableByItsGroup", 0, 0750, kReused, false, "can be listed by its group"},
+    {"ReusedEnterableByItsGroup", 0, 0710, kReused, false, "can be entered by its group"},
+    {"ReusedWithAclForAnotherUser", 0, 0750, kReused, true,
+     "has an access control list that gives other users access"},
+    {"ReusedWithAclLettingOthersWrite", 0, 0770, kReused, true,
+     "has an access control list that gives other users access"},
+    {"ReusedWritableByAllWithAcl", 0, 0777, kReused, true, "is writable by other users"},
+    {"ReusedOwnedByAnotherUser", kOther, 0700, kReused, false, "is owned by uid 4242, not by root"},
 };
 
 void PrintTo(const ModeCase& c, std::ostream* out)
@@ -58,7 +83,7 @@ TEST_P(DirectoryModes, GiveTheirProblem)
     status.st_uid = c.uid;
     status.st_mode = S_IFDIR | c.mode;
     const std::string expected = std::string(c.problem).empty() ? std::string() : std::string("/d ") + c.problem;
-    EXPECT_EQ(directory_problem("/d", status, 0, c.sticky_allowed), expected);
+    EXPECT_EQ(directory_problem("/d", status, 0, c.rule, c.acl), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DirectoryModes, ::testing::ValuesIn(kModeCases),
@@ -164,7 +189,8 @@ TEST_F(SafeDirectoryWalk, MakesMissingDirectoriesPrivateOnlyBelowSafeOnes)
 
 TEST_F(SafeDirectoryWalk, ReusesOnlyPrivateDirectoriesOfRootsAndLeavesOthersAsTheyAre)
 {
-    directory("mine", 0755);
+    directory("mine", 0700);
+    directory("listable", 0755);
     directory("theirs", 0700, kOther);
     directory("shared", 01777);
     std::ofstream(at("theirs/kept")) << "their file\n";
@@ -175,6 +201,8 @@ TEST_F(SafeDirectoryWalk, ReusesOnlyPrivateDirectoriesOfRootsAndLeavesOthersAsTh
     EXPECT_FALSE(created);
     EXPECT_EQ(use_or_make_private_directory(at("theirs"), created), at("theirs") + " is owned by uid 4242, not by root");
     EXPECT_EQ(use_or_make_private_directory(at("shared"), created), at("shared") + " is writable by other users");
+    EXPECT_EQ(use_or_make_private_directory(at("listable"), created), at("listable") + " can be listed by other users");
+    EXPECT_EQ(mode_of(at("listable")), 0755u) << "a refused directory is left as it is";
     EXPECT_EQ(use_or_make_private_directory(at("link"), created), at("link") + ": a symbolic link stands there");
     EXPECT_EQ(use_or_make_private_directory(at("new"), created), "");
     EXPECT_TRUE(created);
@@ -182,6 +210,39 @@ TEST_F(SafeDirectoryWalk, ReusesOnlyPrivateDirectoriesOfRootsAndLeavesOthersAsTh
     ::umask(mask);
     EXPECT_TRUE(fs::exists(at("theirs/kept")));
     EXPECT_EQ(mode_of(at("theirs")), 0700u);
+}
+
+TEST_F(SafeDirectoryWalk, NamesAnAccessControlListForAnotherUser)
+{
+    directory("op", 0700);
+    directory("reused", 0700);
+    if (!kevra_test::give_acl_entry(at("op"), kOther, 7) || !kevra_test::give_acl_entry(at("reused"), kOther, 5)) {
+        GTEST_SKIP() << "the file system keeps no access control lists: " << std::strerror(errno);
+    }
+    EXPECT_TRUE(has_access_acl(at("op")));
+    EXPECT_FALSE(has_access_acl(base_.string()));
+    EXPECT_EQ(mode_of(at("op")), 0770u) << "the group bits show the list's mask";
+    EXPECT_EQ(operation_directory_problem(at("op")),
+              at("op") + " has an access control list that lets other users write to it and has no sticky bit");
+    bool created = true;
+    EXPECT_EQ(use_or_make_private_directory(at("reused"), created),
+              at("reused") + " has an access control list that gives other users access");
+    EXPECT_FALSE(created);
+    // With the mask taken away the list grants nothing: private again.
+    ASSERT_EQ(::chmod(at("reused").c_str(), 0700), 0);
+    EXPECT_TRUE(has_access_acl(at("reused")));
+    EXPECT_EQ(use_or_make_private_directory(at("reused"), created), "");
+}
+
+TEST_F(SafeDirectoryWalk, AdvisesTheRealPathForAnOperationDirectoryGivenAsALink)
+{
+    directory("real", 0755);
+    fs::create_symlink(at("real"), at("link"));
+    EXPECT_EQ(operation_directory_problem(at("link")), at("link") + ": a symbolic link stands there");
+    EXPECT_EQ(operation_directory_advice(at("link")),
+              "give the operation directory by its real path, not through a symbolic link");
+    EXPECT_EQ(operation_directory_advice(at("link") + "/"), operation_directory_advice(at("link")));
+    EXPECT_EQ(operation_directory_advice(at("real")), operation_directory_advice());
 }
 
 }  // namespace

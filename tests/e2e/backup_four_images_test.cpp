@@ -4,6 +4,8 @@
 // afterwards, and that the clone is gone.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <boost/filesystem.hpp>
 
 #include <algorithm>
@@ -207,6 +209,7 @@ TEST_F(FourImageBackup, StaleImageDescriptionIsReplaced)
 {
     const auto tpl = declare_four_image_template();
     fs::create_directories(op_dir_ + "/bk1.snap_dir");
+    ::chmod((op_dir_ + "/bk1.snap_dir").c_str(), 0700);  // private, as the run makes it
     kevra_test::write_file(op_dir_ + "/bk1.snap_dir/vd-disk-0.xml", "<IMAGE><ID>999</ID></IMAGE>\n");
     const auto result = backup("web", "bk1");
     ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
@@ -221,6 +224,7 @@ TEST_F(FourImageBackup, StagingDirectoryOfAnEarlierRunIsReplaced)
 {
     declare_four_image_template();
     fs::create_directories(op_dir_ + "/bk1");
+    ::chmod((op_dir_ + "/bk1").c_str(), 0700);  // private, as the run makes it
     kevra_test::write_file(op_dir_ + "/bk1/vd-disk-3", "stale export");
     kevra_test::write_file(op_dir_ + "/bk1/template_image_list", "TEMPLATE CLONE NAME:old\n");
     const auto result = backup("web", "bk1");

@@ -171,10 +171,14 @@ TEST_F(EngineBackup, AutonomousBackupWithSignatureKeepsTheArchive)
                                                  "/opt/kelvomar/keys/secret-key.pem 2>&1"));
     EXPECT_TRUE(fs::exists(archive));
     ASSERT_TRUE(fs::exists(archive + ".signature"));
-    // The engine wrote the signature under the engine-run mask.
-    struct stat st = {};
-    ASSERT_EQ(::stat((archive + ".signature").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // The engine wrote them into files the run made, root's alone, whatever
+    // the engine-run mask.
+    for (const std::string& file : {archive, archive + ".signature"}) {
+        struct stat st = {};
+        ASSERT_EQ(::lstat(file.c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << file;
+        EXPECT_EQ(st.st_uid, 0u) << file;
+    }
 }
 
 TEST_F(EngineBackup, IncrementalBackupNamesTheReferenceMeta)

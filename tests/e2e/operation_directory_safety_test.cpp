@@ -33,7 +33,8 @@ const char kOperationAdvice[] =
     "; the operation directory and every directory above it must be owned by root and writable by no other user, "
     "unless it has the sticky bit";
 const char kReusedAdvice[] =
-    "; a directory the run reuses must be owned by root and writable by no other user; it is left as it is";
+    "; a directory the run reuses must be owned by root and give no other user any access (mode 0700); it is left "
+    "as it is";
 
 // A new directory `path` of `uid` with exactly `mode`.
 void make_directory(const std::string& path, mode_t mode, uid_t uid = 0)
@@ -244,7 +245,8 @@ struct MadeBeforehandCase {
     const char* label;
     Operation operation;
     const char* name;        // the directory made there beforehand, below the operation directory
-    bool by_the_user;        // made by the other user (else by root, mode 0777)
+    bool by_the_user;        // made by the other user (else by root, with `mode`)
+    mode_t mode;
     int status;
     const char* record;      // the record, up to the directory's path
     const char* why;         // after the path
@@ -259,22 +261,29 @@ void PrintTo(const MadeBeforehandCase& c, std::ostream* out)
 const char kUnpackRecord[] = "int HxModuleUniversal::unpack_snapshot_file(const std::string&): can't unpack into ";
 
 const MadeBeforehandCase kMadeBeforehandCases[] = {
-    {"BackupSnapshotDirectory", Operation::backup, "bk2.snap_dir", true, 6,
+    {"BackupSnapshotDirectory", Operation::backup, "bk2.snap_dir", true, 0, 6,
      "Backup module: the snapshot directory can't be used: ", " is owned by uid 4242, not by root", kReusedAdvice},
-    {"BackupLeveldbDirectoryWritableByAll", Operation::backup, "bk2.snap_dir/leveldb", false, 6,
+    {"BackupLeveldbDirectoryWritableByAll", Operation::backup, "bk2.snap_dir/leveldb", false, 0777, 6,
      "Backup module: the leveldb directory can't be used: ", " is writable by other users", kReusedAdvice},
-    {"BackupStagingDirectory", Operation::backup, "bk2", true, 6, ": can't clear an earlier archive directory: ",
+    {"BackupStagingDirectory", Operation::backup, "bk2", true, 0, 6, ": can't clear an earlier archive directory: ",
      " is owned by uid 4242, not by root", kReusedAdvice},
-    {"IncrementalReferenceSnapshotFolder", Operation::incremental, "ref.snap_dir", true, 2, kUnpackRecord,
+    {"IncrementalReferenceSnapshotFolder", Operation::incremental, "ref.snap_dir", true, 0, 2, kUnpackRecord,
      " is owned by uid 4242, not by root", kReusedAdvice},
-    {"RestoreDirectory", Operation::restore, "42.rest", true, 7,
+    {"RestoreDirectory", Operation::restore, "42.rest", true, 0, 7,
      "virtual int HxModuleUniversal::define_restore_directory(): can't use the restore directory ",
      " is owned by uid 4242, not by root", kReusedAdvice},
-    {"RestoreDirectoryWritableByAll", Operation::restore, "42.rest", false, 7,
+    {"RestoreDirectoryWritableByAll", Operation::restore, "42.rest", false, 0777, 7,
      "virtual int HxModuleUniversal::define_restore_directory(): can't use the restore directory ",
      " is writable by other users", kReusedAdvice},
-    {"ReplicaSnapshotFolder", Operation::replica, "bk1.snap_dir", true, 2, kUnpackRecord,
+    {"ReplicaSnapshotFolder", Operation::replica, "bk1.snap_dir", true, 0, 2, kUnpackRecord,
      " is owned by uid 4242, not by root", kReusedAdvice},
+    {"BackupSnapshotDirectoryListableByAll", Operation::backup, "bk2.snap_dir", false, 0755, 6,
+     "Backup module: the snapshot directory can't be used: ", " can be listed by other users", kReusedAdvice},
+    {"RestoreDirectoryListableByAll", Operation::restore, "42.rest", false, 0755, 7,
+     "virtual int HxModuleUniversal::define_restore_directory(): can't use the restore directory ",
+     " can be listed by other users", kReusedAdvice},
+    {"ReplicaSnapshotFolderEnterableByItsGroup", Operation::replica, "bk1.snap_dir", false, 0710, 2, kUnpackRecord,
+     " can be entered by its group", kReusedAdvice},
 };
 
 class DirectoryMadeBeforehand : public OperationDirectorySafety,
@@ -293,7 +302,7 @@ TEST_P(DirectoryMadeBeforehand, IsRefusedAndLeftAsItIs)
         ASSERT_EQ(as_intruder("mkdir " + made + " && echo START_SCRIPT=user > " + made + "/template.xml"), 0);
     } else {
         make_directory(fs::path(made).parent_path().string(), 0700);
-        make_directory(made, 0777);
+        make_directory(made, c.mode);
     }
     platform_.fixture({"calls", "all", "--clear"});
     const std::string before = state_of(directory);

@@ -55,7 +55,12 @@ std::string relative_to_link(const std::string& target, const std::string& link)
 
 void plant_link(const std::string& target, const std::string& link, bool relative)
 {
-    fs::create_directories(fs::path(link).parent_path());
+    // A missing directory on the way stands for one of an earlier run: root's, 0700.
+    const fs::path parent = fs::path(link).parent_path();
+    if (!fs::exists(parent)) {
+        fs::create_directories(parent);
+        ::chmod(parent.c_str(), 0700);
+    }
     fs::create_symlink(relative ? relative_to_link(target, link) : target, link);
 }
 

@@ -99,6 +99,7 @@ TEST_F(SnapshotFiles, AnOlderDirectoryOfTheSameNameIsReplaced)
     const fs::path file = pack();
     const fs::path stale = restore_dir_ / "arch1.snap_dir";
     fs::create_directories(stale / "sub");
+    fs::permissions(stale, fs::owner_all);  // private, as a run makes it
     write_file(stale / "stale.meta", "old");
     ASSERT_EQ(unpack_.unpack_snapshot_file(file.string()), 0);
     EXPECT_FALSE(fs::exists(stale / "stale.meta"));

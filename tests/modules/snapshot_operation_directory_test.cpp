@@ -101,6 +101,7 @@ TEST_F(RestoreDirectory, ArchiveToPatchMustExistAndIsNotCreated)
 
     module_.opts().tmp_operation_directory = op_.string();
     fs::create_directories(op_ / "old.rest");
+    fs::permissions(op_ / "old.rest", fs::owner_all);  // private, as the run makes it
     EXPECT_EQ(module_.define_restore_directory(), 0);
 }
 

@@ -3,6 +3,8 @@
 
 Backup packs the files of the engine file list into an archive in the store
 (the media server) or, in autonomous mode, into the archive file named by -n;
+the files it names (-n, -m, -g) are opened by path for writing, truncated when
+they exist, created under the caller's file-creation mask otherwise;
 restore unpacks an archive into the -d directory byte for byte. Prints
 "HXFD PID: " first, then "Packed: ", "Transferred: " or "Unpacked: " lines.
 Exit 0 on success, 1 on an error (message on standard output, which the
@@ -192,7 +194,9 @@ class Engine:
         os.makedirs(self.store.dir, exist_ok=True)
         hxfd_store.write_archive(staging, index, members)
         if autonomous:
-            hxfd_store.write_archive(self.o["-n"], index, members)
+            # As the engine does: the named file is opened for writing by its
+            # path (truncated when it exists, else created under the mask).
+            hxfd_store.write_archive(self.o["-n"], index, members, in_place=True)
         stored = self.store.put(name, staging)
         os.remove(staging)
         signed = self.o["-n"] if autonomous else stored

@@ -84,10 +84,23 @@ def _add_index(tar, index):
     tar.addfile(info, io.BytesIO(data))
 
 
-def write_archive(path, index, files):
-    """A new archive at `path`: `files` is a list of (archive name, local path)."""
+def write_archive(path, index, files, in_place=False):
+    """A new archive at `path`: `files` is a list of (archive name, local path).
+    In the store it is written beside and then renamed into place; `in_place`
+    (the archive file the caller names, as the engine writes it) opens `path`
+    for writing as it is, truncated, or creates it (mode 0666 less the mask)."""
+    if in_place:
+        with open(path, "wb") as out:
+            _write_members(out, index, files)
+        return
     tmp = path + ".part"
-    with tarfile.open(tmp, "w:") as tar:
+    with open(tmp, "wb") as out:
+        _write_members(out, index, files)
+    os.replace(tmp, path)
+
+
+def _write_members(out, index, files):
+    with tarfile.open(fileobj=out, mode="w:") as tar:
         _add_index(tar, index)
         for name, local in files:
             info = tarfile.TarInfo(name)
@@ -95,7 +108,6 @@ def write_archive(path, index, files):
             info.mode = os.stat(local).st_mode & 0o7777
             with open(local, "rb") as f:
                 tar.addfile(info, f)
-    os.replace(tmp, path)
 
 
 SPECIAL_KINDS = {"link": tarfile.SYMTYPE, "hard-link": tarfile.LNKTYPE, "directory": tarfile.DIRTYPE,
