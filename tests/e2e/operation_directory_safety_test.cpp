@@ -32,6 +32,8 @@ const uid_t kIntruder = 4242;
 const char kOperationAdvice[] =
     "; the operation directory and every directory above it must be owned by root and writable by no other user, "
     "unless it has the sticky bit";
+const char kReplicaAdvice[] =
+    "; a replica is applied only in a directory that the run makes new; remove what stands there";
 const char kReusedAdvice[] =
     "; a directory the run reuses must be owned by root and writable by no other user; it is left as it is";
 
@@ -221,10 +223,8 @@ TEST_P(UnsafeOperationDirectory, IsRefusedBeforeAnythingIsMade)
     switch (c.operation) {
     case Operation::backup:
     case Operation::incremental: record = "Backup module: the operation directory can't be used: "; break;
-    case Operation::restore:
+    default:
         record = "virtual int HxModuleUniversal::define_restore_directory(): can't use the operation directory ";
-        break;
-    default: record = "unsigned int HxModuleUniversal::run(): the operation directory can't be used: ";
     }
     record += refused + why + kOperationAdvice;
     EXPECT_TRUE(contains(log(), record)) << "expected record: " << record << "\nlog:\n" << log();
@@ -273,8 +273,12 @@ const MadeBeforehandCase kMadeBeforehandCases[] = {
     {"RestoreDirectoryWritableByAll", Operation::restore, "42.rest", false, 7,
      "virtual int HxModuleUniversal::define_restore_directory(): can't use the restore directory ",
      " is writable by other users", kReusedAdvice},
-    {"ReplicaSnapshotFolder", Operation::replica, "bk1.snap_dir", true, 2, kUnpackRecord,
-     " is owned by uid 4242, not by root", kReusedAdvice},
+    {"ReplicaDirectory", Operation::replica, "42.rest", true, 7,
+     "virtual int HxModuleUniversal::define_restore_directory(): can't use the replica directory ",
+     ": something already stands there", kReplicaAdvice},
+    {"ReplicaDirectoryOfRoot", Operation::replica, "42.rest", false, 7,
+     "virtual int HxModuleUniversal::define_restore_directory(): can't use the replica directory ",
+     ": something already stands there", kReplicaAdvice},
 };
 
 class DirectoryMadeBeforehand : public OperationDirectorySafety,
