@@ -58,15 +58,6 @@ bool names_below(const std::vector<std::string>& base, const std::vector<std::st
     return true;
 }
 
-std::string joined(const std::vector<std::string>& names)
-{
-    std::string path;
-    for (const std::string& name : names) {
-        path += "/" + name;
-    }
-    return path;
-}
-
 // A link that only root can have put there and only root can change: root's,
 // in a directory of root's that no one else can write to (or, when others
 // can, one with the sticky bit, where they can't remove or rename root's entries).
@@ -119,7 +110,11 @@ bool open_image_source(const std::string& source, const std::string& base_path, 
         refusal = error_text(in_datastore ? base_path : std::string("/"), errno);
         return false;
     }
-    std::string where = in_datastore ? joined(base_names) : std::string();
+    // The paths in a refusal begin with the base path as the platform prints it.
+    std::string where;
+    if (in_datastore) {
+        where = base_path.substr(0, base_path.find_last_not_of('/') + 1);
+    }
     std::deque<std::string> pending;
     if (in_datastore) {
         pending.assign(below.begin(), below.end());
