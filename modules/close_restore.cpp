@@ -1,7 +1,7 @@
 // The clean-up at the end of a restore: the directory that the snapshot file
 // was unpacked into and, after the last archive of a chain, the restore
 // directory with everything the engine unpacked into it (after a failure only
-// when this run created it).
+// when this run created it); a replica's directory at the end of its run.
 #include "modules/hx_module_universal.h"
 
 #include "common/hx_logger.h"
@@ -16,7 +16,10 @@ void HxModuleUniversal::close_restore()
 {
     static const char kSignature[] = "virtual void HxModuleUniversal::close_restore()";
     remove_reference_snapshot_directory();
-    if (options_.operation != op_restore || !last_ || !remove_operation_directory_)
+    // A replica's directory is made new by its run and holds one archive: it
+    // goes at the end of every run that made it, whatever the outcome.
+    const bool replica = options_.operation == op_apply_replica && restore_directory_created_;
+    if (!replica && (options_.operation != op_restore || !last_ || !remove_operation_directory_))
         return;
     try {
         const std::string& directory = options_.tmp_operation_directory;
@@ -30,6 +33,7 @@ void HxModuleUniversal::close_restore()
         }
         HxLogStream(HxLogLvl::Info) << "Remove temporary operation directory: " << directory << std::endl;
         boost::filesystem::remove_all(directory);
+        restore_directory_created_ = false;
         kelvomar::leftovers::forget("restore-directory");
     } catch (const boost::filesystem::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": boost::filesystem: " << e.what() << std::endl;

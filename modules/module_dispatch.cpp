@@ -458,8 +458,8 @@ unsigned int Dispatch::restore()
     return finished();
 }
 
-// Operation 13: from the unpacking on, every return removes the reference
-// snapshot directory first.
+// Operation 13: once its directory is made, every return removes it again
+// with everything in it.
 unsigned int Dispatch::apply_replica()
 {
     if (const unsigned int status = take_lock(options_.record_id)) {
@@ -468,21 +468,16 @@ unsigned int Dispatch::apply_replica()
     if (const unsigned int status = load_config()) {
         return status;
     }
-    // The engine writes the replica's files into the operation directory and
-    // the module copies them from there: no other user may change it meanwhile.
-    bool made = false;
-    const std::string problem =
-        kelvomar::safe_directory::make_operation_directory(options_.tmp_operation_directory, made);
-    if (!problem.empty()) {
-        HxLogStream(HxLogLvl::Error) << kRunSignature << ": the operation directory can't be used: " << problem
-                                     << "; "
-                                     << kelvomar::safe_directory::operation_directory_advice(
-                                            options_.tmp_operation_directory)
-                                     << std::endl;
+    // The engine unpacks the replica, and the module takes its files, in a
+    // directory of the run's own that it makes new inside the operation
+    // directory, as a restore does: no other user can open, replace or plant
+    // anything there meanwhile.
+    if (module_.define_restore_directory() != 0) {
         return 7;
     }
+    // Every return from here removes what the run made there.
     const auto done = [this](unsigned int status) {
-        module_.remove_reference_snapshot_directory();
+        module_.close_restore();
         return status;
     };
     if (module_.unpack_snapshot_file(options_.meta_file) != 0) {

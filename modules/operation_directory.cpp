@@ -113,7 +113,9 @@ int HxModuleUniversal::define_restore_directory()
     namespace fs = boost::filesystem;
     try {
         std::string& directory = options_.tmp_operation_directory;
-        if (!options_.archive_to_patch.empty()) {
+        // A replica is one archive, unpacked afresh: it patches no earlier one.
+        const bool replica = options_.operation == op_apply_replica;
+        if (!replica && !options_.archive_to_patch.empty()) {
             if (options_.archive_to_patch.find('/') != std::string::npos) {
                 HxLogStream(HxLogLvl::Error) << kRestoreSignature << ": wrong 'archive to patch' name: "
                                              << options_.archive_to_patch << std::endl;
@@ -164,6 +166,21 @@ int HxModuleUniversal::define_restore_directory()
             return 1;
         }
         directory += "/" + name + ".rest";
+        if (replica) {
+            // Only a directory this run makes: whatever stands at the name
+            // (an earlier run's directory included) may hold what the engine
+            // would write through, and is left as it is.
+            restore_directory_created_ = false;
+            const int error = kelvomar::new_paths::make_new_directory(directory);
+            if (error != 0) {
+                return refuse_directory("replica directory", kelvomar::new_paths::new_paths_error(directory, error),
+                                        "a replica is applied only in a directory that the run makes new; remove "
+                                        "what stands there");
+            }
+            restore_directory_created_ = true;
+            kelvomar::leftovers::note("restore-directory", "the directory " + directory);
+            return 0;
+        }
         const std::string problem = safe::use_or_make_private_directory(directory, made);
         restore_directory_created_ = made;
         if (made) {

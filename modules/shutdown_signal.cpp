@@ -46,6 +46,9 @@ void HxModuleUniversal::handle_shutdown_signal()
         remove_reference_snapshot_directory();
         break;
     case op_apply_replica:
+        // The replica's directory goes when this run made it.
+        close_restore();
+        break;
     case op_delete_from_client_defined_storage:
         remove_reference_snapshot_directory();
         break;

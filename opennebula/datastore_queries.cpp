@@ -93,6 +93,20 @@ bool get_datastore_tm_mad_name(const std::string& id, std::string& name)
     return true;
 }
 
+bool get_datastore_base_path(const std::string& id, std::string& path)
+{
+    std::string output;
+    if (run_command(show_quoted(id), output) != 0)
+        return false;
+    const xml_document doc = parse_xml_text(output);
+    xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+    if (root == nullptr || !is_element(root, "DATASTORE"))
+        return false;
+    xmlNode* base = first_child_element(root, "BASE_PATH");
+    path = base == nullptr ? std::string() : element_text(base);
+    return true;
+}
+
 int get_datastore_type(const std::string& id, int& type)
 {
     const std::string prototype = __PRETTY_FUNCTION__;

@@ -33,6 +33,10 @@ int get_datastore_type(const std::string& id, int& type);
 // 1 on a failed command, a bad document or an empty result (logged).
 int get_safe_dirs_from_datastore(const std::string& id, std::string& dirs);
 
+// True with `path` = the text of the datastore's first top-level BASE_PATH
+// (empty without one); false when the command or the document fails. Nothing is logged.
+bool get_datastore_base_path(const std::string& id, std::string& path);
+
 }  // namespace hx_opennebula_common
 
 #endif

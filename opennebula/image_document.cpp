@@ -29,6 +29,7 @@ void read_image_document(xmlNode* root, oneimage& image)
             image.persistent = element_text(child);
         } else if (is_element(child, "SOURCE")) {
             image.source = element_text(child);
+            image.printed_source = image.source;
         } else if (is_element(child, "TEMPLATE")) {
             for (xmlNode* field = child->children; field != nullptr; field = field->next) {
                 if (is_element(field, "DEV_PREFIX"))

@@ -24,6 +24,7 @@ struct oneimage {
     std::string unique_signature;                      // file/device MD5, LV UUID or Ceph image id
     std::uint64_t size = 0;                            // IMAGE/SIZE (MB) in bytes
     std::string source;                                // IMAGE/SOURCE, or the link's target
+    std::string printed_source;                        // IMAGE/SOURCE as the platform printed it
 };
 
 }  // namespace hx_opennebula_common

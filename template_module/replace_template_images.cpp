@@ -7,6 +7,7 @@
 #include <boost/filesystem.hpp>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <exception>
 #include <string>
@@ -20,6 +21,7 @@
 #include "opennebula/image_record.h"
 #include "opennebula/template_queries.h"
 #include "template_module/backup_rules.h"
+#include "template_module/image_data_file.h"
 #include "template_module/restore_rules.h"
 
 namespace {
@@ -32,6 +34,13 @@ const char* const kSignature = "bool HxModuleKevraTemplate::replace_template_ima
 void log_error(const std::string& text)
 {
     HxLogStream(HxLogLvl::Error) << kSignature << text << std::endl;
+}
+
+// Lets the commands started from now on inherit the open descriptor `fd`.
+bool inherited_by_commands(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFD);
+    return flags >= 0 && ::fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC) == 0;
 }
 
 bool receives_data(const oneimage& image)
@@ -103,8 +112,7 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                 log_error(": the restored file " + file + " can't be made the run's own: " + private_error);
                 return false;
             }
-            const int flags = ::fcntl(input.file.get(), F_GETFD);
-            if (flags < 0 || ::fcntl(input.file.get(), F_SETFD, flags & ~FD_CLOEXEC) != 0) {
+            if (!inherited_by_commands(input.file.get())) {
                 log_error(": the restored file " + file + " can't be handed to dd");
                 return false;
             }
@@ -132,8 +140,24 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                     log_error(": image '" + image.name + "' is not in 'ready' state");
                     return false;
                 }
+                // dd writes into the image's file or device as it was opened
+                // here, never through a link that stands at its SOURCE.
+                kelvomar::untrusted_files::descriptor target;
+                struct stat target_status {};
+                std::string refusal;
+                if (!kevra_template::open_image_data(image, O_WRONLY, target, target_status, refusal)) {
+                    log_error(": the data of the image '" + image.name + "' can't be written: " + refusal +
+                              "; a replica writes only into a regular file or block device reached without a "
+                              "symbolic link that another user can change");
+                    return false;
+                }
+                if (!inherited_by_commands(target.get())) {
+                    log_error(": the data of the image '" + image.name + "' can't be handed to dd");
+                    return false;
+                }
+                const std::string destination = "/proc/self/fd/" + std::to_string(target.get());
                 const std::string command = std::string("/bin/dd") + " if=" + shell_quote(source) +
-                                            " of=" + shell_quote(image.source) + " bs=" +
+                                            " of=" + shell_quote(destination) + " bs=" +
                                             std::to_string(template_conf_.dd_block_size) + "M";
                 std::string output;
                 if (hx_utils_common::execute_command(command, output) != 0) {
@@ -142,8 +166,8 @@ bool HxModuleKevraTemplate::replace_template_images(const std::string& template_
                     return false;
                 }
                 HxLogStream(HxLogLvl::Info) << "The data of the image '" << record.name << "' (" << file
-                                            << ") was written over the image '" << image.name << "': " << command
-                                            << std::endl;
+                                            << ") was written over the image '" << image.name << "' ("
+                                            << image.printed_source << "): " << command << std::endl;
                 ++written;
             }
             if (!matched) {

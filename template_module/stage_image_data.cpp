@@ -3,6 +3,9 @@
 // exported into the staging directory), each staged under the image's stem.
 #include "template_module/hx_module_kevra_template.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +17,7 @@
 #include "opennebula/template_xml_files.h"
 #include "template_module/backup_records.h"
 #include "template_module/backup_rules.h"
+#include "template_module/image_data_file.h"
 #include "template_module/staged_files.h"
 
 namespace {
@@ -101,7 +105,19 @@ bool HxModuleKevraTemplate::stage_image(const hx_opennebula_common::oneimage& im
 
     HxLogStream(HxLogLvl::Info) << "Required to backup the image path: " << image.source << std::endl;
     if (image.disk_type == DISK_TYPE_FILE || image.disk_type == DISK_TYPE_BLOCK) {
-        files.add(image.source, stem);
+        // The engine reads the data by its path: only a file or device that
+        // stands there itself, no link that the platform's service account
+        // could have put at SOURCE or on the way to it.
+        kelvomar::untrusted_files::descriptor data;
+        struct stat status {};
+        std::string refusal;
+        if (!kevra_template::open_image_data(image, O_RDONLY, data, status, refusal)) {
+            kevra_template::log_prepare_error(": the data of the image " + image.id + " can't be archived: " +
+                                              refusal + "; a backup reads only a regular file or block device "
+                                              "reached without a symbolic link that another user can change");
+            return false;
+        }
+        files.add(image.printed_source.empty() ? image.source : image.printed_source, stem);
         return true;
     }
     if (image.disk_type != DISK_TYPE_RBD) {

@@ -157,31 +157,38 @@ INSTANTIATE_TEST_SUITE_P(
 class ReplicaHookOrder : public RestoreOrder, public ::testing::WithParamInterface<OrderCase> {};
 
 // A replica application: every hook on each success, neither `last` nor
-// `without_deployment_restore` consulted, no restore directory of its own and
-// the unpacked snapshot directory removed on every way out.
+// `without_deployment_restore` consulted, and a directory of its own, made
+// new and removed with the unpacked snapshot directory on every way out.
 TEST_P(ReplicaHookOrder, ApplyReplica)
 {
     const OrderCase& c = GetParam();
     expect_run(c, run("-R", c));
-    EXPECT_EQ(module_->opts().tmp_operation_directory, op_);
-    EXPECT_EQ(fs::exists(op_), c.directory_kept);
+    EXPECT_EQ(module_->opts().tmp_operation_directory, op_ + "/42.rest");
+    EXPECT_EQ(fs::exists(op_ + "/42.rest"), c.directory_kept) << log_.text();
+    EXPECT_TRUE(fs::exists(op_));
 }
 
-const Calls kApplied = {"before_restore", "after_restore", "after_restore_last_file", "deployment(replica)"};
+const Calls kApplied = {"before_restore", "after_restore", "after_restore_last_file", "deployment(replica)",
+                        "close_restore"};
 
 INSTANTIATE_TEST_SUITE_P(
     Operation13, ReplicaHookOrder,
-    ::testing::Values(OrderCase{"Applied", "", "", false, 0, kApplied, true, true},
+    ::testing::Values(OrderCase{"Applied", "", "", false, 0, kApplied, true, false},
                       OrderCase{"RestoreParametersIgnored", "last:false,without_deployment_restore:yes", "", false, 0,
-                                kApplied, true, true},
-                      OrderCase{"BeforeRestoreRefuses", "", "before", false, 7, {"before_restore"}, false, true},
+                                kApplied, true, false},
+                      OrderCase{"BeforeRestoreRefuses", "", "before", false, 7, {"before_restore", "close_restore"},
+                                false, false},
                       OrderCase{"EngineFailsAfterRestoreStillCalled", "", "", true, 7,
-                                {"before_restore", "after_restore"}, true, true},
-                      OrderCase{"AfterRestoreRefuses", "", "after", false, 7, {"before_restore", "after_restore"},
-                                true, true},
+                                {"before_restore", "after_restore", "close_restore"}, true, false},
+                      OrderCase{"AfterRestoreRefuses", "", "after", false, 7,
+                                {"before_restore", "after_restore", "close_restore"}, true, false},
                       OrderCase{"LastFileHookRefuses", "", "last", false, 7,
-                                {"before_restore", "after_restore", "after_restore_last_file"}, true, true},
-                      OrderCase{"DeploymentRefuses", "", "deploy", false, 7, kApplied, true, true}),
+                                {"before_restore", "after_restore", "after_restore_last_file", "close_restore"}, true,
+                                false},
+                      OrderCase{"DeploymentRefuses", "", "deploy", false, 7,
+                                {"before_restore", "after_restore", "after_restore_last_file", "deployment(replica)",
+                                 "close_restore"},
+                                true, false}),
     [](const ::testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.label); });
 
 }  // namespace

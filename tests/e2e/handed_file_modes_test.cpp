@@ -152,11 +152,26 @@ INSTANTIATE_TEST_SUITE_P(
                       RestoreModeCase{"EveryBitRenamed", 07777, true}),
     [](const ::testing::TestParamInfo<RestoreModeCase>& info) { return std::string(info.param.label); });
 
-// A replica's restored files stay in its directory: the first application
-// copies them into new images, the next one writes them over the images with
-// dd. Either way they are left root's alone, the copies handed on are
-// oneadmin's with mode 0600, and the images' own files keep their owner and mode.
-class ReplicaFileMode : public HandedFileModes, public ::testing::WithParamInterface<mode_t> {};
+// A replica's restored files stay in its own directory (0700) until the run
+// ends: the first application copies them into new images, the next one
+// writes them over the images with dd. Either way they are root's alone from
+// before they are used, the copies handed on are oneadmin's with mode 0600,
+// the images' own files keep their owner and mode, and nothing stays behind.
+class ReplicaFileMode : public HandedFileModes, public ::testing::WithParamInterface<mode_t> {
+protected:
+    // The lines root's look at the replica's directory and file wrote, in order.
+    static std::vector<std::string> looks()
+    {
+        std::vector<std::string> found;
+        for (const std::string& line :
+             lines_of(kevra_test::read_file(std::string(std::getenv("KEVRA_PLATFORM_STATE")) + "/calls/as-user.log"))) {
+            if (line.find(" exit ") == std::string::npos) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
+};
 
 TEST_P(ReplicaFileMode, RestoredFilesStayRootsAloneAndTheImagesKeepTheirModes)
 {
@@ -167,7 +182,9 @@ TEST_P(ReplicaFileMode, RestoredFilesStayRootsAloneAndTheImagesKeepTheirModes)
     platform_.vm_template({"--name", "src", "--disk", "IMAGE_ID=" + os});
     ASSERT_EQ(::chmod(platform_.image_field(os, "data-path").c_str(), archived), 0);
     back_up("src", "rep1", true);
-    const std::string restored = replica_dir_ + "/vd-disk-0";
+    // Root looks at the replica's directory and its restored file while the file is used.
+    const std::string look = "cd " + replica_dir_ + " && stat -c \"%a %u:%g %n\" 42.rest 42.rest/vd-disk-0";
+    platform_.fixture({"fault", "oneimage", "create", "--as-user", "root", "--run", look});
 
     const auto first = apply_replica("new_name:copy");
     ASSERT_EQ(first.exit_status, 0) << first.out << log();
@@ -177,26 +194,35 @@ TEST_P(ReplicaFileMode, RestoredFilesStayRootsAloneAndTheImagesKeepTheirModes)
     EXPECT_EQ(handed[0].mode, "0600");
     EXPECT_EQ(handed[0].owner, kOneadmin);
     EXPECT_EQ(image_data("copy-disk-0"), "replicated operating system");
-    const Handed kept = status_of(restored);
-    EXPECT_EQ(kept.mode, "0600");
-    EXPECT_EQ(kept.owner, "0:0");
+    EXPECT_EQ(looks(), (std::vector<std::string>{"700 0:0 42.rest", "600 0:0 42.rest/vd-disk-0"}));
+    EXPECT_EQ(tree(replica_dir_), std::vector<std::string>{});
 
     // The restored file comes back with the archive's mode again; the image's
     // file is given a mode of its own, which the application must not change.
+    // Root looks after every query of the image, the state query before dd the last.
     const std::string image_file = platform_.image_field("copy-disk-0", "data-path");
     kevra_test::write_file(image_file, std::string(std::string("replicated operating system").size(), '#'));
     ASSERT_EQ(::chmod(image_file.c_str(), 0640), 0);
     const Handed image_before = status_of(image_file);
+    kevra_test::write_file(std::string(std::getenv("KEVRA_PLATFORM_STATE")) + "/calls/as-user.log", "");
+    platform_.fixture({"fault", "oneimage", "show", "--with-arg", platform_.image_field("copy-disk-0", "id"),
+                       "--as-user", "root", "--run", look, "--after"});
     const auto second = apply_replica("new_name:copy");
     ASSERT_EQ(second.exit_status, 0) << second.out << log();
-    EXPECT_TRUE(contains(log(), "was written over the image 'copy-disk-0': /bin/dd if=/proc/self/fd/")) << log();
+    EXPECT_TRUE(contains(log(), "was written over the image 'copy-disk-0' (" +
+                                    platform_.image_field("copy-disk-0", "source") + "): /bin/dd if=/proc/self/fd/"))
+        << log();
     EXPECT_EQ(image_data("copy-disk-0"), "replicated operating system");
     const Handed image_after = status_of(image_file);
     EXPECT_EQ(image_after.mode, image_before.mode);
     EXPECT_EQ(image_after.owner, image_before.owner);
-    const Handed written = status_of(restored);
-    EXPECT_EQ(written.mode, "0600");
-    EXPECT_EQ(written.owner, "0:0");
+    const std::vector<std::string> seen = looks();
+    ASSERT_GE(seen.size(), 2u);
+    for (std::size_t i = 0; i < seen.size(); i += 2) {
+        EXPECT_EQ(seen[i], "700 0:0 42.rest");
+    }
+    EXPECT_EQ(seen.back(), "600 0:0 42.rest/vd-disk-0");
+    EXPECT_EQ(tree(replica_dir_), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ReplicaFileMode, ::testing::Values(0666, 02664, 04755),

@@ -32,6 +32,8 @@ const uid_t kIntruder = 4242;
 const char kOperationAdvice[] =
     "; the operation directory and every directory above it must be owned by root and writable by no other user, "
     "unless it has the sticky bit";
+const char kReplicaAdvice[] =
+    "; a replica is applied only in a directory that the run makes new; remove what stands there";
 const char kReusedAdvice[] =
     "; a directory the run reuses must be owned by root and give no other user any access (mode 0700); it is left "
     "as it is";
@@ -222,10 +224,8 @@ TEST_P(UnsafeOperationDirectory, IsRefusedBeforeAnythingIsMade)
     switch (c.operation) {
     case Operation::backup:
     case Operation::incremental: record = "Backup module: the operation directory can't be used: "; break;
-    case Operation::restore:
+    default:
         record = "virtual int HxModuleUniversal::define_restore_directory(): can't use the operation directory ";
-        break;
-    default: record = "unsigned int HxModuleUniversal::run(): the operation directory can't be used: ";
     }
     record += refused + why + kOperationAdvice;
     EXPECT_TRUE(contains(log(), record)) << "expected record: " << record << "\nlog:\n" << log();
@@ -284,6 +284,12 @@ const MadeBeforehandCase kMadeBeforehandCases[] = {
      " can be listed by other users", kReusedAdvice},
     {"ReplicaSnapshotFolderEnterableByItsGroup", Operation::replica, "bk1.snap_dir", false, 0710, 2, kUnpackRecord,
      " can be entered by its group", kReusedAdvice},
+    {"ReplicaDirectory", Operation::replica, "42.rest", true, 0, 7,
+     "virtual int HxModuleUniversal::define_restore_directory(): can't use the replica directory ",
+     ": something already stands there", kReplicaAdvice},
+    {"ReplicaDirectoryOfRoot", Operation::replica, "42.rest", false, 0777, 7,
+     "virtual int HxModuleUniversal::define_restore_directory(): can't use the replica directory ",
+     ": something already stands there", kReplicaAdvice},
 };
 
 class DirectoryMadeBeforehand : public OperationDirectorySafety,

@@ -303,6 +303,7 @@ public:
         return directory + "/" + archive_ + ".snap_dir";
     }
     std::string replica_dir() const { return replica_dir_; }
+    std::string replica_rest() const { return replica_dir_ + "/" + kRecord + ".rest"; }
     std::vector<std::string> restore_line(const std::vector<std::string>& extra = {})
     {
         return restore_arguments("last:true", kRecord, extra);
@@ -358,12 +359,21 @@ const RestoreCase kRestoreCases[] = {
          return t.restore_line();
      },
      2, "): can't unpack into "},
-    {"SnapshotFolderOfAReplica",
+    {"ReplicaDirectoryAsLink",
      [](PlantedRestorePath& t) {
-         plant_link(t.decoys_.directory, t.snapshot_folder_in(t.replica_dir()), false);
+         plant_link(t.decoys_.directory, t.replica_rest(), false);
          return t.replica_line();
      },
-     2, "/bk1.snap_dir: a symbolic link stands there"},
+     7, "/42.rest: something already stands there; a replica is applied only in a directory that the run makes new"},
+    {"ReplicaDirectoryOfAnEarlierRun",
+     [](PlantedRestorePath& t) {
+         const std::string earlier = t.replica_rest();
+         fs::create_directories(earlier);
+         ::chmod(earlier.c_str(), 0700);
+         plant_link(t.decoys_.directory, earlier + "/template.xml", false);
+         return t.replica_line();
+     },
+     7, "/42.rest: something already stands there; a replica is applied only in a directory that the run makes new"},
 };
 
 TEST_P(PlantedRestorePath, IsRefusedBeforeTheEngineRuns)

@@ -62,12 +62,12 @@ TEST_F(ReplicaApply, FirstApplicationRestoresAnewLaterOnesWriteOverTheImages)
     EXPECT_EQ(image_data("copy-disk-1"), kBlock);
     const std::string xml = template_xml("copy");
     EXPECT_TRUE(contains(xml, "<IMAGE><![CDATA[src-iso]]></IMAGE>")) << xml;
-    // The engine ran in replica mode; the restored files were copied, not moved.
+    // The engine ran in replica mode, in the run's own directory, which goes
+    // with the copies of the restored files when the run ends.
     const auto engine = platform_.calls("hxfd");
     ASSERT_EQ(engine.size(), 1u);
-    EXPECT_TRUE(contains(engine[0], " -d " + replica_dir_ + " -E")) << engine[0];
-    EXPECT_EQ(kevra_test::read_file(replica_dir_ + "/vd-disk-0"), kOs);
-    EXPECT_FALSE(fs::exists(replica_dir_ + "/rep1.snap_dir"));
+    EXPECT_TRUE(contains(engine[0], " -d " + replica_dir_ + "/42.rest -E")) << engine[0];
+    EXPECT_EQ(tree(replica_dir_), std::vector<std::string>{});
     EXPECT_EQ(tree("/var/tmp"), std::vector<std::string>{});
 
     spoil("copy-disk-0");
@@ -83,11 +83,16 @@ TEST_F(ReplicaApply, FirstApplicationRestoresAnewLaterOnesWriteOverTheImages)
     const std::string records = log();
     for (const std::string image : {"copy-disk-0", "copy-disk-1"}) {
         const std::string source = platform_.image_field(image, "source");
-        // dd reads the restored file that was checked, through its open descriptor.
-        EXPECT_TRUE(contains(records, "(" + replica_dir_ + (image == "copy-disk-0" ? "/vd-disk-0" : "/sd-disk-1") +
-                                          ") was written over the image '" + image + "': /bin/dd if=/proc/self/fd/"))
+        // dd reads the restored file that was checked and writes the image's
+        // data as it was opened, both through open descriptors.
+        EXPECT_TRUE(contains(records, "(" + replica_dir_ +
+                                          (image == "copy-disk-0" ? "/42.rest/vd-disk-0" : "/42.rest/sd-disk-1") +
+                                          ") was written over the image '" + image + "' (" + source +
+                                          "): /bin/dd if=/proc/self/fd/"))
             << records;
-        EXPECT_TRUE(contains(records, " of=" + source + " bs=16M")) << records;
+        EXPECT_FALSE(contains(records, " of=" + source)) << records;
+        EXPECT_TRUE(contains(records, " of=/proc/self/fd/")) << records;
+        EXPECT_TRUE(contains(records, " bs=16M")) << records;
     }
 }
 
@@ -198,7 +203,7 @@ TEST_F(ReplicaApply, RestoredFileThatIsALinkIsWrittenNowhere)
 
     const auto result = apply_replica("new_name:copy");
     EXPECT_EQ(result.exit_status, 7) << result.out;
-    EXPECT_TRUE(contains(log(), "the restored file " + replica_dir_ + "/vd-disk-0 is a symbolic link")) << log();
+    EXPECT_TRUE(contains(log(), "the restored file " + replica_dir_ + "/42.rest/vd-disk-0 is a symbolic link")) << log();
     EXPECT_FALSE(contains(log(), "was written over the image")) << log();
     EXPECT_EQ(image_data("copy-disk-0"), spoiled);
     EXPECT_EQ(image_data("copy-disk-1"), kBlock);
