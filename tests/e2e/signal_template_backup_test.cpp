@@ -148,7 +148,8 @@ TEST_F(TemplateSignals, StopAndContinueReachTheEngineAndTheBackupCompletes)
     KEVRA_REQUIRE_SANDBOX();
     platform_.fixture({"fault", "hxfd", "backup", "--times", "1", "--delay", "2"});
     Role run(backup("bk1"), {});
-    ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 30)) << run.out() << run.err();
+    // A generous bound: the staging before the engine is slow on a busy machine.
+    ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 90)) << run.out() << run.err();
 
     ::kill(run.pid(), SIGTSTP);
     ASSERT_TRUE(wait_until([] { return contains(engine_events(), " SIGTSTP"); }, 10)) << engine_events();
