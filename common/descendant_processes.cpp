@@ -149,6 +149,13 @@ std::size_t scan(int proc, int root, descendant_process* found, int* pins, std::
             if (pid < 0 || pid == root || depth_of(pid, root, found, count) >= 0) {
                 continue;
             }
+            // Most processes of the host are not below the root: a first
+            // look at their parent passes them over without pinning them.
+            proc_stat_fields first;
+            if (!read_fields(proc, pid, first) || has_ended(first.state) ||
+                depth_of(first.parent, root, found, count) < 0) {
+                continue;
+            }
             // Pinned first, read then: what is read belongs to the pinned
             // process as long as that one has not ended in the meantime.
             const int pin = pidfd_open(pid);
