@@ -184,3 +184,47 @@ TEST_F(NewPaths, ErrorTextsNameThePath)
 }
 
 }  // namespace
+
+namespace {
+
+// A file made new at a name: nothing that stands there is used, the file is
+// exactly 0600 whatever the mask, and it counts as the run's only while it is
+// that same private file.
+TEST_F(NewPaths, AFileMadeAtItsNameUsesNothingThatStandsThere)
+{
+    const mode_t mask = ::umask(0);
+    struct stat made {};
+    for (const char* name : {"dir", "file", "dir-link", "file-link", "dangling", "hard"}) {
+        EXPECT_EQ(make_new_file(at(name), made), EEXIST) << name;
+    }
+    EXPECT_EQ(what_stands_at(at("dangling")), "a symbolic link");
+    EXPECT_EQ(what_stands_at(at("hard")), "a file with more than one link");
+    EXPECT_EQ(what_stands_at(at("dir")), "a directory");
+    EXPECT_EQ(what_stands_at(at("missing")), "");
+    EXPECT_FALSE(fs::exists(dir_ / "nowhere")) << "a dangling link is not followed";
+    EXPECT_EQ(content_of(host_file_), "host content");
+
+    ASSERT_EQ(make_new_file(at("out"), made), 0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::lstat(at("out").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(made_file_problem(at("out"), made), "");
+    // Written into by path, as a command does: still the same file.
+    write(dir_ / "out", "written");
+    EXPECT_EQ(made_file_problem(at("out"), made), "");
+
+    ASSERT_EQ(::chmod(at("out").c_str(), 0644), 0);
+    EXPECT_EQ(made_file_problem(at("out"), made), at("out") + " is no longer private: it has mode 0644, not 0600");
+    fs::rename(dir_ / "out", dir_ / "moved");
+    fs::create_symlink(host_file_, dir_ / "out");
+    EXPECT_EQ(made_file_problem(at("out"), made),
+              at("out") + " is no longer the file the run made there: a symbolic link stands there");
+    EXPECT_FALSE(remove_made_file(at("out"), made)) << "what stands there now is not the file made";
+    EXPECT_TRUE(fs::is_symlink(dir_ / "out"));
+    EXPECT_TRUE(remove_made_file(at("moved"), made));
+    EXPECT_FALSE(fs::exists(dir_ / "moved"));
+    EXPECT_EQ(content_of(host_file_), "host content");
+}
+
+}  // namespace
