@@ -33,7 +33,9 @@ void HxModuleUniversal::close_restore()
         }
         HxLogStream(HxLogLvl::Info) << "Remove temporary operation directory: " << directory << std::endl;
         boost::filesystem::remove_all(directory);
-        restore_directory_created_ = false;
+        if (replica) {
+            restore_directory_created_ = false;
+        }
         kelvomar::leftovers::forget("restore-directory");
     } catch (const boost::filesystem::filesystem_error& e) {
         HxLogStream(HxLogLvl::Error) << kSignature << ": boost::filesystem: " << e.what() << std::endl;
