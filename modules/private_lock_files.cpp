@@ -84,7 +84,8 @@ outcome prepare_directory(const std::string& directory)
     if (status.st_uid == ::geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         return outcome();
     }
-    const std::string own = safe_directory::directory_problem(directory, status, ::geteuid(), false);
+    const std::string own = safe_directory::directory_problem(
+        directory, status, ::geteuid(), safe_directory::directory_rule::operation, safe_directory::has_access_acl(directory));
     return failed(failure::directory_unsafe, own.empty() ? directory + " is writable by other users" : own);
 }
 
