@@ -5,7 +5,6 @@
 // Each case runs in a forked process of its own: the subreaper setting and
 // the collection of every ended child concern the whole process.
 #include "common/run_processes.h"
-#include "common/proc_stat_text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,26 +17,12 @@
 #include <ostream>
 #include <string>
 
+#include "tests/support/process_stat.h"
 #include "tests/support/in_child.h"
 
 namespace {
 
-// The state letter and parent of a process ('?' and -1 once it is gone from /proc).
-hx_utils_common::proc_stat_fields stat_of(pid_t pid)
-{
-    hx_utils_common::proc_stat_fields fields;
-    char text[512];
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* file = std::fopen(path.c_str(), "r");
-    const std::size_t n = file != nullptr ? std::fread(text, 1, sizeof text, file) : 0;
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-    if (!hx_utils_common::parse_proc_stat(text, n, fields)) {
-        fields.state = '?';
-    }
-    return fields;
-}
+using kevra_test::stat_of;
 
 void pause_ms(long ms)
 {

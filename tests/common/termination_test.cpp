@@ -25,9 +25,9 @@
 
 #include "common/descendant_processes.h"
 #include "common/hx_utils_common.h"
-#include "common/proc_stat_text.h"
 #include "common/run_processes.h"
 #include "common/termination.h"
+#include "tests/support/process_stat.h"
 
 namespace {
 
@@ -260,22 +260,7 @@ TEST_P(HeldWorker, NeverHoldsUpTheTermination)
 
 INSTANTIATE_TEST_SUITE_P(Moments, HeldWorker, ::testing::Range(0, 8));
 
-// The state letter and parent of a process ('?' and -1 when it is gone).
-hx_utils_common::proc_stat_fields stat_of(pid_t pid)
-{
-    hx_utils_common::proc_stat_fields fields;
-    char text[512];
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* file = std::fopen(path.c_str(), "r");
-    const std::size_t n = file != nullptr ? std::fread(text, 1, sizeof text, file) : 0;
-    if (file != nullptr) {
-        std::fclose(file);
-    }
-    if (!hx_utils_common::parse_proc_stat(text, n, fields)) {
-        fields.state = '?';
-    }
-    return fields;
-}
+using kevra_test::stat_of;
 
 bool living(pid_t pid)
 {

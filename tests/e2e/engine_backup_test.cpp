@@ -2,6 +2,7 @@
 // over the real framework stages a data file and its description, the framework
 // runs the engine stand-in at /opt/kelvomar/bin/hxfd, packs the snapshot file and
 // reports the result files to the agent.
+#include "tests/modules/engine_test_backup.h"
 #include "tests/modules/engine_test_log.h"
 #include "tests/modules/engine_test_module.h"
 #include "tests/support/argv.h"
@@ -26,6 +27,7 @@
 namespace {
 
 namespace fs = boost::filesystem;
+using engine_test::BackupRun;
 using engine_test::EngineTestModule;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -53,11 +55,6 @@ std::string tar_listing(const std::string& file)
     return kevra_test::Platform().shell("/bin/tar tzf '" + file + "' | sort").out;
 }
 
-struct BackupRun {
-    unsigned int status = 0;
-    std::string out;  // standard output of the run
-};
-
 class EngineBackup : public ::testing::Test {
 protected:
     void SetUp() override
@@ -83,21 +80,7 @@ protected:
         };
     }
 
-    BackupRun backup(std::vector<std::string> args)
-    {
-        kevra_test::Argv argv(std::move(args), "/opt/kelvomar/bin/engine_test_module");
-        BackupRun run;
-        // init would also load the task's client-defined storages; this module
-        // has none, so the command line is parsed directly.
-        if (!module_->parse_module_options(argv.argc(), argv.argv(), module_->opts())) {
-            run.status = 14;
-            return run;
-        }
-        ::testing::internal::CaptureStdout();
-        run.status = module_->run();
-        run.out = ::testing::internal::GetCapturedStdout();
-        return run;
-    }
+    BackupRun backup(std::vector<std::string> args) { return engine_test::run_backup(*module_, std::move(args)); }
 
     std::vector<std::string> server_args(const std::string& archive = "arch1") const
     {

@@ -8,6 +8,7 @@
 // after the engine ended is not reported as the backup's. A snapshot file
 // unpacked for an incremental backup lands in a folder that stays 0700 and
 // root's whatever its "./" entry says.
+#include "tests/modules/engine_test_backup.h"
 #include "tests/modules/engine_test_log.h"
 #include "tests/modules/engine_test_module.h"
 #include "tests/support/access_acl.h"
@@ -37,6 +38,7 @@
 namespace {
 
 namespace fs = boost::filesystem;
+using engine_test::BackupRun;
 using engine_test::EngineTestModule;
 using kevra_e2e::contains;
 using kevra_e2e::state_of;
@@ -47,11 +49,6 @@ const char kMadeFilesAdvice[] =
     "; the run makes the files the archive engine writes itself, and uses nothing that stands under their names";
 const char kNotReported[] = "bool HxModuleUniversal::close_backup(const bool&): the archive engine's file is not "
                             "reported: ";
-
-struct BackupRun {
-    unsigned int status = 0;
-    std::string out;
-};
 
 // Owner and mode of `path` (not followed) as "<uid> <mode in octal>", "" when missing.
 std::string owner_and_mode(const std::string& path)
@@ -91,19 +88,7 @@ protected:
 
     void operation_directory_mode(mode_t mode) const { ASSERT_EQ(::chmod(op_.c_str(), mode), 0); }
 
-    BackupRun backup(std::vector<std::string> args)
-    {
-        kevra_test::Argv argv(std::move(args), "/opt/kelvomar/bin/engine_test_module");
-        BackupRun run;
-        if (!module_->parse_module_options(argv.argc(), argv.argv(), module_->opts())) {
-            run.status = 14;
-            return run;
-        }
-        ::testing::internal::CaptureStdout();
-        run.status = module_->run();
-        run.out = ::testing::internal::GetCapturedStdout();
-        return run;
-    }
+    BackupRun backup(std::vector<std::string> args) { return engine_test::run_backup(*module_, std::move(args)); }
 
     std::vector<std::string> autonomous_args(bool dgst = true) const
     {

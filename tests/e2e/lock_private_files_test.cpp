@@ -23,6 +23,7 @@
 #include "tests/e2e/lock_signal_support.h"
 #include "tests/support/platform_fixture.h"
 #include "tests/support/run_program.h"
+#include "tests/support/shared_lock_holder.h"
 #include "tests/support/sandbox_guard.h"
 
 namespace {
@@ -62,56 +63,6 @@ std::string as_user_log()
 {
     return lock_signal_test::read_file(std::string(std::getenv("KEVRA_PLATFORM_STATE")) + "/calls/as-user.log");
 }
-
-// The other user's process holding a shared record lock on the file at
-// `path`, as they would on a lock file they can open; killed when destroyed.
-class IntruderHolder {
-public:
-    explicit IntruderHolder(const std::string& path)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            return;
-        }
-        child_ = ::fork();
-        if (child_ == 0) {
-            ::close(ready[0]);
-            char answer = 'n';
-            if (::setgroups(0, nullptr) == 0 && ::setgid(kIntruder) == 0 && ::setuid(kIntruder) == 0) {
-                const int fd = ::open(path.c_str(), O_RDONLY);
-                struct flock lock {};
-                lock.l_type = F_RDLCK;
-                lock.l_whence = SEEK_SET;
-                answer = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-            }
-            if (::write(ready[1], &answer, 1) != 1) {
-                ::_exit(1);
-            }
-            ::alarm(120);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char answer = 'n';
-        holds_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
-        ::close(ready[0]);
-    }
-    ~IntruderHolder()
-    {
-        if (child_ > 0) {
-            ::kill(child_, SIGKILL);
-            ::waitpid(child_, nullptr, 0);
-        }
-    }
-    IntruderHolder(const IntruderHolder&) = delete;
-    IntruderHolder& operator=(const IntruderHolder&) = delete;
-
-    bool holds() const { return holds_; }
-
-private:
-    pid_t child_ = -1;
-    bool holds_ = false;
-};
 
 // While a backup holds its lock, the other user tries to open the lock file
 // for a shared lock: refused; the file and the directory the run made are
@@ -159,7 +110,7 @@ TEST(PrivateLockFiles, ReadableFileOfAnEarlierVersionIsMadeAnewAndItsHolderIgnor
     const std::string path = lock_path_of("web");
     kevra_test::write_file(path, "");
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
-    IntruderHolder holder(path);
+    const kevra_test::SharedLockHolder holder(path, kIntruder, 120);
     ASSERT_TRUE(holder.holds()) << "today's file lets the other user hold a lock";
 
     platform.fixture({"fault", "hxfd", "backup", "--times", "1", "--as-user", "root", "--run",

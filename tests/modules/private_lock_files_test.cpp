@@ -18,6 +18,7 @@
 #include <string>
 
 #include "tests/support/path_files.h"
+#include "tests/support/shared_lock_holder.h"
 
 namespace {
 
@@ -36,53 +37,6 @@ struct stat status_of(const fs::path& path)
     }
     return status;
 }
-
-// A child process that holds a shared record lock on the file at `path`, as
-// another user who could open it would, until it is destroyed.
-class SharedHolder {
-public:
-    explicit SharedHolder(const fs::path& path)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0) {
-            return;
-        }
-        child_ = ::fork();
-        if (child_ == 0) {
-            ::close(ready[0]);
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            struct flock lock {};
-            lock.l_type = F_RDLCK;
-            lock.l_whence = SEEK_SET;
-            const char answer = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-            if (::write(ready[1], &answer, 1) != 1) {
-                ::_exit(1);
-            }
-            ::alarm(30);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char answer = 'n';
-        holds_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
-        ::close(ready[0]);
-    }
-    ~SharedHolder()
-    {
-        if (child_ > 0) {
-            ::kill(child_, SIGKILL);
-            ::waitpid(child_, nullptr, 0);
-        }
-    }
-    SharedHolder(const SharedHolder&) = delete;
-    SharedHolder& operator=(const SharedHolder&) = delete;
-
-    bool holds() const { return holds_; }
-
-private:
-    pid_t child_ = -1;
-    bool holds_ = false;
-};
 
 // A folder of the test in TMPDIR (root's, below directories that no one else
 // can write to), with the lock directory and a folder outside it for decoys.
@@ -213,9 +167,9 @@ TEST_P(LockFilePlants, NothingButAPrivateFileOfRootsIsLocked)
     const descriptor pinned(::open(path.c_str(), O_PATH | O_NOFOLLOW));
     ASSERT_TRUE(pinned.valid());
     // Another user who could open a planted file holds a shared lock on it.
-    std::unique_ptr<SharedHolder> holder;
+    std::unique_ptr<kevra_test::SharedLockHolder> holder;
     if (S_ISREG(planted.st_mode) && c.what != plant::root_private) {
-        holder = std::make_unique<SharedHolder>(path);
+        holder = std::make_unique<kevra_test::SharedLockHolder>(path.string(), 0, 30);
         ASSERT_TRUE(holder->holds());
     }
 
@@ -306,7 +260,7 @@ TEST_F(LockFolder, NothingIsRemovedWhileAnotherRunHoldsTheRemovalGuard)
     const fs::path guard = directory_ / lock_files::removal_guard_name();
     kevra_test::write_file(guard, "");
     ::chmod(guard.c_str(), 0600);
-    const SharedHolder other_run(guard);
+    const kevra_test::SharedLockHolder other_run(guard.string(), 0, 30);
     ASSERT_TRUE(other_run.holds());
     const fs::path path = directory_ / kName;
     kevra_test::write_file(path, "left here");

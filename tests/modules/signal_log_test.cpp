@@ -15,16 +15,11 @@
 #include <string>
 
 #include "common/hx_logger.h"
+#include "tests/support/platform_fixture.h"
 
 namespace {
 
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kevra_test::read_file;
 
 // What `write` puts on descriptor `fd` (standard output or standard error).
 std::string written_to(int fd, const std::function<void()>& write)
