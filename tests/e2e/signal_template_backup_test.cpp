@@ -84,7 +84,7 @@ TEST_P(TemplateTermination, EndsWithSeventeenWithoutCloneOrLock)
 
     Role run(backup("bk1"), {});
     if (point.in_engine) {
-        ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 30)) << run.out() << run.err();
+        ASSERT_TRUE(wait_until([&] { return contains(run.out(), "HXFD PID: "); }, 90)) << run.out() << run.err();
     } else {
         ASSERT_TRUE(wait_until([&] { return contains(module_log(), "Checking images cloning ..."); }, 30))
             << module_log();

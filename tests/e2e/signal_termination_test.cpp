@@ -68,7 +68,9 @@ TEST_P(Termination, EndsBelowCleansUpOwnWorkAndExitsSeventeen)
     std::ofstream(operation_dir + "/agent-file") << "the agent's\n";
     const std::string restore_dir = operation_dir + "/42.rest";
     if (c.restore_dir_before) {
+        // As an earlier run makes it: private to root.
         fs::create_directories(restore_dir);
+        fs::permissions(restore_dir, fs::owner_all);
         std::ofstream(restore_dir + "/earlier") << "kept\n";
     }
     ModuleRun run(arguments(c.operation, operation_dir), {{"KEVRA_TEST_BLOCK_IN", c.block_in}});
